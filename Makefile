@@ -1,0 +1,40 @@
+# make run   installs what is missing, builds, starts the demo from data/
+# make test  the same set-up, then every test on a Release build and again
+#            under AddressSanitizer + UndefinedBehaviorSanitizer
+# make bench the benchmarks, each figure as a ratio to a baseline of the same run
+RELEASE := build/release
+SANITIZE := build/sanitize
+JOBS ?= $(shell nproc)
+SANITIZER_ENV := ASAN_OPTIONS=detect_leaks=0:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+.PHONY: all deps build build-sanitize run test test-release test-sanitize bench clean
+
+all: build
+
+deps:
+	@sh tools/install-deps.sh
+
+build: deps
+	@cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake --build $(RELEASE) -j $(JOBS)
+
+build-sanitize: deps
+	@cmake -S . -B $(SANITIZE) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORANTE_SANITIZE=ON -DVELMORANTE_BENCH=OFF >/dev/null
+	@cmake --build $(SANITIZE) -j $(JOBS)
+
+run: build
+	cd data && ../$(RELEASE)/velmorante
+
+test: test-release test-sanitize
+
+test-release: build
+	cd $(RELEASE) && ctest --output-on-failure -j $(JOBS)
+
+test-sanitize: build-sanitize
+	cd $(SANITIZE) && $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS)
+
+bench: build
+	$(RELEASE)/bench/velmorante_bench
+
+clean:
+	rm -rf build

@@ -1,0 +1,218 @@
+// Plasma: the demo shell and frame loop, the effects, the soundtrack, font
+// and texture loading, and text.
+#include "Plasma.h"
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+
+#include "FLIplay.h"
+
+// ---- Demo shell -----------------------------------------------------------------
+SDL_Surface* screen;
+int32_t kk;
+uint8_t exw;
+uint32_t atime;
+int32_t fps;
+int32_t mo;
+uint32_t* vram;
+int (*lockSurface)(SDL_Surface*) = SDL_LockSurface;
+
+constexpr uint32_t REPORT_MS = 999;  // a report once the ticks exceed the last one by more than this
+
+// Wrap-around 32-bit arithmetic: the sums and products of the effects are 32-bit
+// and wrap like the machine's registers, without undefined behaviour.
+static inline int32_t add32(int32_t a, int32_t b) {
+    return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
+}
+static inline int32_t mul32(int32_t a, int32_t b) {
+    return static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
+}
+
+// Once a second: the frames begun since the last report.
+static void reportFrameRate() {
+    if (SDL_GetTicks() - atime > REPORT_MS) {
+        atime = SDL_GetTicks();
+        mo = add32(kk, -fps);
+        fps = kk;
+        printf("%d\n", mo);
+        fflush(stdout);
+    }
+}
+
+void KeyCommands() {
+    SDL_Event event;
+    while (SDL_PollEvent(&event)) {
+        if ((event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE) || event.type == SDL_QUIT) exw = 1;
+    }
+}
+
+void Demo() {
+    while (!exw) {
+        kk = add32(kk, 1);  // counts on past 2^31 - 1 by wrapping
+        const bool lock = SDL_MUSTLOCK(screen);
+        if (lock && lockSurface(screen) < 0) return;
+        reportFrameRate();
+        Script(kk);
+        if (lock) SDL_UnlockSurface(screen);
+        SDL_Flip(screen);
+        KeyCommands();
+    }
+}
+
+void Init() {
+    FLImainLoad();
+}
+
+// ---- Sound ------------------------------------------------------------------
+void initNoise(int, int) {}
+
+// ---- Tiled volume effect and volume scroller ---------------------------------
+constexpr int TILE_W = FLI_W;  // a tile is one picture of the volume, unscaled
+constexpr int TILE_H = FLI_H;
+
+TileParams ScriptParams(int32_t n) {
+    const double nd = n;
+    TileParams p;
+    // The products of a sine run in extended precision, where they are exact.
+    p.scrollX = static_cast<int32_t>(fabsl(static_cast<long double>(sin(nd * 0.00390625)) * 3 * 256));
+    p.scrollY = static_cast<int32_t>(fabsl(2 * static_cast<long double>(sin(nd / 144)) * 333));
+    p.slotBase = n >> 4;
+    p.slotStep = static_cast<int32_t>(128 + fabsl(32 * static_cast<long double>(sin(nd * 0.0078125))));
+
+    const double partial = static_cast<double>(64 * static_cast<long double>(sin(nd * 0.015625)) +
+                                               32 * static_cast<long double>(sin(nd / 48)));
+    const int32_t square = mul32(n, n);  // wraps from n = 46,341 on
+    const long double w = partial + 32 * static_cast<long double>(sin(square * 0.0625)) - 64;
+    p.jitter = w > 0 ? static_cast<int32_t>(w) : 0;
+    return p;
+}
+
+// Sideways displacement of screen row i: trunc(sin(i*i) * jitter).
+static inline int64_t rowShiftOf(int i, int jitter) {
+    return static_cast<int64_t>(static_cast<long double>(sin(static_cast<double>(i * i))) * jitter);
+}
+
+static inline int32_t slotOf(int32_t slotBase, int32_t slotStep, int32_t tileColumn, int32_t tileRow) {
+    const int32_t cells = add32(mul32(mul32(tileColumn, tileColumn), tileColumn), mul32(tileRow, tileRow));
+    return add32(slotBase, mul32(slotStep, cells)) % static_cast<int32_t>(SLOTS);
+}
+
+// A flat index of any value, wrapped into the volume (slots already wrap modulo
+// 768; reads displaced past either end of the volume come round the same way).
+static inline uint32_t wrapIndex(int64_t index) {
+    int64_t w = index % VOLUME_WORDS;
+    return static_cast<uint32_t>(w < 0 ? w + VOLUME_WORDS : w);
+}
+
+// n consecutive words of the volume from flat index `start`, wrapped at the
+// volume's ends (a run is at most one row long, so it wraps at most once).
+static inline void copyVolumeRun(uint32_t* dst, int64_t start, uint32_t n) {
+    if (start >= 0 && start + n <= VOLUME_WORDS) {
+        memcpy(dst, frames + start, n * sizeof *dst);
+        return;
+    }
+    const uint32_t from = wrapIndex(start);
+    const uint32_t first = n < VOLUME_WORDS - from ? n : VOLUME_WORDS - from;
+    memcpy(dst, frames + from, first * sizeof *dst);
+    memcpy(dst + first, frames, (n - first) * sizeof *dst);
+}
+
+static inline uint32_t* surfaceRow(SDL_Surface* surface, int i) {
+    return reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(surface->pixels) + static_cast<size_t>(i) * surface->pitch);
+}
+
+static inline int drawnColumns(const SDL_Surface* s) { return s->w < SCREEN_W ? s->w : SCREEN_W; }
+static inline int drawnRows(const SDL_Surface* s) { return s->h < SCREEN_H ? s->h : SCREEN_H; }
+
+void FLIframesReference(SDL_Surface* surface, int scrollX, int scrollY, int slotBase, int slotStep,
+                        int tileRateX, int pictureShiftY, int tileShiftX, int jitter) {
+    const int rows = drawnRows(surface), cols = drawnColumns(surface);
+    for (int i = 0; i < rows; i++) {
+        uint32_t* out = surfaceRow(surface, i);
+        const int64_t rowShift = rowShiftOf(i, jitter);
+        const int32_t tileRow = add32(i, scrollY) / TILE_H;
+        const int32_t pictureRow = add32(add32(i, scrollY), pictureShiftY) % TILE_H;
+        for (int j = 0; j < cols; j++) {
+            const int32_t pictureColumn = add32(add32(scrollX, tileRateX), j) % TILE_W;
+            const int32_t tileColumn = add32(add32(mul32(scrollX, add32(tileRateX, 1)), tileShiftX), j) / TILE_W;
+            const int32_t slot = slotOf(slotBase, slotStep, tileColumn, tileRow);
+            const int64_t index = static_cast<int64_t>(slot) * SLOT_WORDS + static_cast<int64_t>(pictureRow) * FLI_W +
+                                  pictureColumn + rowShift;
+            out[j] = frames[wrapIndex(index)];
+        }
+    }
+}
+
+// A stretch of screen columns over which the reads of a row are consecutive:
+// it ends where the picture column restarts or the tile column changes. The
+// stretches are the same on every row.
+struct ColumnRun {
+    int32_t first;          // first screen column
+    int32_t length;         // columns
+    int32_t pictureColumn;  // picture column at the first screen column
+    int32_t tileColumn;
+};
+
+// A run starts at column 0, at each restart of the picture column and at each
+// change of the tile column: at most 1 + 2 * (1280 / 320).
+constexpr int MAX_RUNS = 1 + 2 * (SCREEN_W / TILE_W);
+
+static int columnRuns(ColumnRun* runs, int cols, int32_t pictureColumn0, int32_t tileColumn0) {
+    int count = 0;
+    for (int32_t j = 0; j < cols;) {
+        const int32_t xp = pictureColumn0 + j, xt = tileColumn0 + j;
+        int32_t length = TILE_W - xp % TILE_W;
+        if (TILE_W - xt % TILE_W < length) length = TILE_W - xt % TILE_W;
+        if (cols - j < length) length = cols - j;
+        runs[count++] = {j, length, xp % TILE_W, xt / TILE_W};
+        j += length;
+    }
+    return count;
+}
+
+void FLIframes(SDL_Surface* surface, int scrollX, int scrollY, int slotBase, int slotStep, int tileRateX,
+               int pictureShiftY, int tileShiftX, int jitter) {
+    const int rows = drawnRows(surface), cols = drawnColumns(surface);
+    const int32_t pictureColumn0 = add32(scrollX, tileRateX);
+    const int32_t tileColumn0 = add32(mul32(scrollX, add32(tileRateX, 1)), tileShiftX);
+    const int32_t lastStart = INT32_MAX - SCREEN_W;
+    if (pictureColumn0 < 0 || tileColumn0 < 0 || pictureColumn0 > lastStart || tileColumn0 > lastStart) {
+        // Negative or wrapping columns lie outside the caller's contract.
+        FLIframesReference(surface, scrollX, scrollY, slotBase, slotStep, tileRateX, pictureShiftY, tileShiftX,
+                           jitter);
+        return;
+    }
+    // sin(i * i) of every screen row, the same on every frame: worked out once.
+    static const std::array<double, SCREEN_H> rowSines = [] {
+        std::array<double, SCREEN_H> table;
+        for (int i = 0; i < SCREEN_H; i++) table[i] = sin(static_cast<double>(i * i));
+        return table;
+    }();
+    ColumnRun runs[MAX_RUNS];
+    const int runCount = columnRuns(runs, cols, pictureColumn0, tileColumn0);
+    int64_t runStart[MAX_RUNS];  // volume index of each run on picture row 0 of the current tile row
+    int32_t tileRow = 0;
+    for (int i = 0; i < rows; i++) {
+        const int32_t y = add32(i, scrollY);
+        if (i == 0 || y / TILE_H != tileRow) {
+            tileRow = y / TILE_H;
+            for (int r = 0; r < runCount; r++)
+                runStart[r] = static_cast<int64_t>(slotOf(slotBase, slotStep, runs[r].tileColumn, tileRow)) *
+                                  SLOT_WORDS + runs[r].pictureColumn;
+        }
+        const int64_t rowShift =
+            jitter ? static_cast<int64_t>(static_cast<long double>(rowSines[i]) * jitter) : 0;
+        const int64_t base = static_cast<int64_t>(add32(y, pictureShiftY) % TILE_H) * FLI_W + rowShift;
+        uint32_t* out = surfaceRow(surface, i);
+        for (int r = 0; r < runCount; r++)  // hot loop: a handful of copies a row
+            copyVolumeRun(out + runs[r].first, runStart[r] + base, runs[r].length);
+    }
+}
+
+void Script(int32_t n) {
+    const TileParams p = ScriptParams(n);
+    FLIframes(screen, p.scrollX, p.scrollY, p.slotBase, p.slotStep, 0, 0, 0, p.jitter);
+}

@@ -1,0 +1,56 @@
+"""The demo as a real process on SDL's dummy video and audio drivers."""
+import os
+import re
+import shutil
+import signal
+import sys
+import tempfile
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+import demo  # noqa: E402
+
+BINARY, DATA = sys.argv[1], sys.argv[2]
+HEADLESS = {"SDL_VIDEODRIVER": "dummy", "SDL_AUDIODRIVER": "dummy"}
+
+
+def run_for(seconds, cwd=DATA, env=HEADLESS):
+    proc = demo.start(BINARY, cwd, env_extra=env)
+    time.sleep(seconds)
+    proc.send_signal(signal.SIGTERM)  # SDL turns it into a quit event
+    return demo.finish(proc, 30)
+
+
+class Headless(unittest.TestCase):
+    def test_runs_from_data_and_reports_frame_rates(self):
+        status, out, err, _ = run_for(3.5)
+        self.assertEqual(status, 0, err)
+        self.assertEqual(err, "")
+        lines = out.splitlines()
+        self.assertGreaterEqual(len(lines), 1, out)
+        for line in lines:
+            self.assertRegex(line, r"^\d+$")
+        self.assertTrue(all(int(x) > 0 for x in lines), out)
+
+    def test_unknown_video_driver_is_reported_with_status_1(self):
+        proc = demo.start(BINARY, DATA, env_extra={"SDL_VIDEODRIVER": "nosuchdriver"})
+        status, out, err, _ = demo.finish(proc, 30)
+        self.assertEqual(status, 1)
+        self.assertEqual(out, "")
+        self.assertRegex(err, r"^Unable to set video mode: .+\n$")
+
+    def test_missing_animation_is_named_on_stderr_and_the_demo_goes_on(self):
+        with tempfile.TemporaryDirectory() as empty:
+            for name in os.listdir(DATA):
+                if name != "robotrk.fli":
+                    shutil.copy(os.path.join(DATA, name), empty)
+            status, out, err, _ = run_for(1.5, cwd=empty)
+        self.assertEqual(status, 0, err)
+        self.assertIn("robotrk.fli", err)
+        self.assertEqual(len(err.splitlines()), 1, err)
+        self.assertTrue(all(re.fullmatch(r"\d+", x) for x in out.splitlines()), out)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1], verbosity=2)

@@ -1,0 +1,110 @@
+// Loading the animation file into the store, and the noise slots.
+#include <climits>
+#include <cstdlib>
+
+#include "support.h"
+
+namespace {
+
+class FliLoad : public ::testing::Test {
+protected:
+    ScratchDir dir;
+    void SetUp() override {
+        memset(frames, 0, sizeof frames);
+        srand(1);  // what an unseeded rand() starts from
+    }
+};
+
+bool slotIsBlack(uint32_t slot) {
+    for (uint32_t k = 0; k < SLOT_WORDS; k++)
+        if (frames[slot * SLOT_WORDS + k] != 0) return false;
+    return true;
+}
+
+TEST_F(FliLoad, NoiseSlotsAreMaskedGreyFromRandInIndexOrder) {
+    writeFile("anim.fli", fliHeader(FLI_HEADER_SIZE));
+    FLIload("anim.fli");
+    srand(1);
+    for (uint32_t t = 0; t < (SLOTS - NOISE_FIRST_SLOT) * SLOT_WORDS; t++) {
+        const uint32_t row = t / 320, mask = (row * 200) % 256;
+        const uint32_t grey = static_cast<uint32_t>(rand()) & mask;
+        ASSERT_EQ(frames[NOISE_FIRST_SLOT * SLOT_WORDS + t], grey << 16 | grey << 8 | grey) << t;
+        if (row % 32 == 0) {
+            ASSERT_EQ(grey, 0u);
+        }
+    }
+    EXPECT_TRUE(slotIsBlack(0));
+    EXPECT_TRUE(slotIsBlack(699));
+    EXPECT_EQ(FLIhdr.size, FLI_HEADER_SIZE);
+    EXPECT_EQ(fli[0], 0);  // a size of exactly 128 stores no frame bytes
+}
+
+TEST_F(FliLoad, HeaderFieldsAndFrameBytesAreCopied) {
+    std::vector<uint8_t> file = fliHeader(FLI_HEADER_SIZE + 5, 9, 123);
+    file.insert(file.end(), {1, 2, 3, 4, 5, 6, 7});  // two bytes beyond the size are not copied
+    writeFile("anim.fli", file);
+    FLIload("anim.fli");
+    EXPECT_EQ(FLIhdr.magic, 0xAF11);
+    EXPECT_EQ(FLIhdr.frames, 9);
+    EXPECT_EQ(FLIhdr.width, 320);
+    EXPECT_EQ(FLIhdr.height, 123);
+    EXPECT_EQ(std::vector<uint8_t>(fli, fli + 7), (std::vector<uint8_t>{1, 2, 3, 4, 5, 0, 0}));
+}
+
+TEST_F(FliLoad, BytesPastTheEndOfTheFileReadAs255) {
+    std::vector<uint8_t> file = fliHeader(FLI_HEADER_SIZE + 10);
+    file.insert(file.end(), {9, 8, 7});
+    writeFile("anim.fli", file);
+    FLIload("anim.fli");
+    EXPECT_EQ(std::vector<uint8_t>(fli, fli + 11), (std::vector<uint8_t>{9, 8, 7, 255, 255, 255, 255, 255, 255, 255, 0}));
+}
+
+TEST_F(FliLoad, SizeFieldsOutsideTheStoreAreCut) {
+    // A size far past the store fills the whole store (the missing bytes read
+    // as 255) and not one byte more; a size below the header copies nothing.
+    std::vector<uint8_t> file = fliHeader(UINT32_MAX);
+    file.push_back(42);
+    writeFile("huge.fli", file);
+    FLIload("huge.fli");
+    EXPECT_EQ(fli[0], 42);
+    EXPECT_EQ(fli[1], 255);
+    EXPECT_EQ(fli[FLI_STORE - 1], 255);
+
+    for (uint32_t small : {0u, 5u, 127u}) {
+        writeFile("small.fli", fliHeader(small));
+        FLIload("small.fli");
+        EXPECT_EQ(FLIhdr.size, small);
+        EXPECT_EQ(fli[0], 0) << small;  // and what the huge file left is gone
+        EXPECT_EQ(fli[FLI_STORE - 1], 0) << small;
+    }
+}
+
+TEST_F(FliLoad, ShortOrEmptyFilesAreSafe) {
+    writeFile("empty.fli", {});
+    FLIload("empty.fli");
+    EXPECT_EQ(FLIhdr.size, 0u);
+    std::vector<uint8_t> cut = fliHeader(FLI_HEADER_SIZE + 3);
+    cut.resize(10);  // the header itself is cut: the rest of it stays zero
+    writeFile("cut.fli", cut);
+    FLIload("cut.fli");
+    EXPECT_EQ(FLIhdr.size, FLI_HEADER_SIZE + 3);
+    EXPECT_EQ(FLIhdr.height, 0);
+    EXPECT_EQ(std::vector<uint8_t>(fli, fli + 4), (std::vector<uint8_t>{255, 255, 255, 0}));
+}
+
+TEST_F(FliLoad, MissingFileIsNamedAndLeavesAllBlack) {
+    testing::internal::CaptureStderr();
+    testing::internal::CaptureStdout();
+    FLIload("robotrk.fli");
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_NE(err.find("robotrk.fli"), std::string::npos) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1);
+    EXPECT_TRUE(slotIsBlack(700));
+    EXPECT_TRUE(slotIsBlack(767));
+    const int next = rand();
+    srand(1);
+    EXPECT_EQ(next, rand());  // no rand() was spent
+}
+
+}  // namespace
