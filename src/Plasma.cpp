@@ -2,9 +2,12 @@
 // and texture loading, and text.
 #include "Plasma.h"
 
+#include <SDL/SDL_mixer.h>
+
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 
@@ -67,7 +70,73 @@ void Init() {
 }
 
 // ---- Sound ------------------------------------------------------------------
-void initNoise(int, int) {}
+Mix_Chunk* noise;
+
+// The mixer plays these bytes in place from its own thread until the device is
+// closed at shutdown; they are complete before they are handed over and never
+// written again.
+static uint8_t noiseBytes[NOISE_BYTES];
+
+constexpr uint32_t SWEEP_PERIOD = 0x80000;  // 4i wraps here: eight periods of 131,072 bytes
+constexpr int32_t SWEEP_STEP = 10000;       // of 4i: a step is 2,500 bytes, 53 steps a period
+constexpr uint32_t MOD_PERIOD = 0x40000;    // 2i wraps here: the same periods
+constexpr int32_t MOD_STEP = 512;           // of 2i: a step is 256 bytes
+constexpr int MOD_STEPS = MOD_PERIOD / MOD_STEP;  // 512 steps a period
+constexpr int MIX_FIRST_FREE = -1;          // Mix_PlayChannelTimed: the first free channel,
+constexpr int MIX_LOOP_FOREVER = -1;        // repeating without end,
+constexpr int MIX_NO_TIME_LIMIT = -1;       // for no set time
+
+// A quotient formed in extended precision and rounded to double for a sine. A
+// zero divisor has no finite quotient (0/0 or n/0): NaN stands for both without
+// dividing by zero, since the sine of an infinity is NaN as well.
+static double quotient(long double n, long double d) { return d != 0 ? static_cast<double>(n / d) : NAN; }
+
+// Truncation toward zero to 16 bits. A value that is not finite, or whose
+// truncation lies outside -32,768..32,767, gives -32,768 (0x8000: low byte 0, even).
+static int16_t toInt16(long double v) {
+    if (!std::isfinite(v)) return INT16_MIN;
+    const long double t = truncl(v);
+    return t < INT16_MIN || t > INT16_MAX ? INT16_MIN : static_cast<int16_t>(t);
+}
+
+void noiseSweep(uint8_t* buffer) {
+    for (uint32_t i = 0; i < NOISE_BYTES; i++) {
+        const int32_t q = static_cast<int32_t>(4 * i % SWEEP_PERIOD) / SWEEP_STEP;  // 0..52
+        const double x = quotient(4.0L * i, 8.0L * q);  // i / 2q; none where q = 0
+        buffer[i] = static_cast<uint8_t>(toInt16(128.0L * sin(x)));  // low byte, two's complement
+    }
+}
+
+void noiseModulate(uint8_t* buffer, int amplitude) {
+    // With a scale of 0 every v is 0 or -32,768, even whatever the step's
+    // quotient would be: nothing changes, and nothing is divided by 0.
+    if (amplitude == 0) return;
+    double stepSine[MOD_STEPS];  // sin(q2) of each 256-byte step, worked out once
+    for (int r = 0; r < MOD_STEPS; r++) stepSine[r] = sin(static_cast<double>(r / amplitude));
+    for (uint32_t i = 0; i < NOISE_BYTES; i++) {
+        const int32_t r = static_cast<int32_t>(2 * i % MOD_PERIOD) / MOD_STEP;
+        const double y = quotient(2.0L * i, 32.0L * stepSine[r]);  // none where q2 = 0
+        const int16_t v = toInt16(static_cast<long double>(sin(y)) * amplitude);
+        if (v & 1) buffer[i] += 128;  // flips the top bit
+    }
+}
+
+void noiseAddRand(uint8_t* buffer) {
+    for (uint32_t i = 0; i < NOISE_BYTES; i++) buffer[i] += rand() % NOISE_RAND_MOD;  // rand() >= 0: adds 0..41
+}
+
+void noiseBuild(uint8_t* buffer, int amplitude) {
+    noiseSweep(buffer);
+    noiseModulate(buffer, amplitude);
+    noiseAddRand(buffer);
+}
+
+void initNoise(int amplitude, int) {
+    noiseBuild(noiseBytes, amplitude);
+    // Without an open device the mixer makes no chunk; the demo then runs silent.
+    noise = Mix_QuickLoad_RAW(noiseBytes, NOISE_BYTES);
+    if (noise) Mix_PlayChannelTimed(MIX_FIRST_FREE, noise, MIX_LOOP_FOREVER, MIX_NO_TIME_LIMIT);
+}
 
 // ---- Tiled volume effect and volume scroller ---------------------------------
 constexpr int TILE_W = FLI_W;  // a tile is one picture of the volume, unscaled

@@ -33,7 +33,28 @@ void KeyCommands();
 void Init();
 
 // ---- Sound ------------------------------------------------------------------
-// Builds the 1 MiB sound loop and starts it playing for ever on the mixer.
+// The loop is raw device bytes, taken by the mixer as they stand: stereo frames
+// of two signed 16-bit little-endian samples at 22,050 Hz.
+constexpr uint32_t NOISE_BYTES = 0x100000;  // 1,048,576 bytes: 262,144 frames, 11.89 s
+constexpr int NOISE_RAND_MOD = 42;          // pass 3 adds rand() % 42 to each byte
+
+struct Mix_Chunk;         // SDL_mixer's sound chunk (SDL/SDL_mixer.h)
+extern Mix_Chunk* noise;  // the playing loop; null until initNoise, never freed
+
+// Pass 1, the stepped sweep: sets all NOISE_BYTES bytes of `buffer`.
+void noiseSweep(uint8_t* buffer);
+// Pass 2, the modulation: flips the top bit of a byte where sin(y) * amplitude
+// truncates to an odd number. Amplitude 0 leaves every byte as it is.
+void noiseModulate(uint8_t* buffer, int amplitude);
+// Pass 3: adds rand() % 42 to each byte, one rand() a byte in index order.
+void noiseAddRand(uint8_t* buffer);
+// The three passes over `buffer` (NOISE_BYTES bytes); draws NOISE_BYTES rand()s.
+// Needs no audio device.
+void noiseBuild(uint8_t* buffer, int amplitude);
+
+// Builds the loop into its own static buffer, hands it to the mixer and plays
+// it for ever on the first free channel. The second argument is ignored.
+// Without an open audio device no chunk is made and the demo stays silent.
 void initNoise(int amplitude, int);
 
 // ---- Tiled volume effect and volume scroller ---------------------------------

@@ -1,0 +1,48 @@
+// The sound loop written out straight from its description, byte by byte and
+// without the program's helpers: the oracle of the generator in the unit tests,
+// and (through noise_reference.cpp) the expected bytes of the sound capture.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+namespace noise_reference {
+
+constexpr uint32_t BYTES = 1048576;
+constexpr uint32_t PERIOD = 131072;        // bytes: the sweep and the modulation restart here
+constexpr uint32_t SWEEP_STEP = 2500;      // bytes
+constexpr uint32_t MOD_STEP = 256;         // bytes
+constexpr uint32_t VOLUME_DRAWS = 4352000; // rand() calls of the 68 noise slots of 64,000 pixels
+
+// The 16-bit conversion: a real value truncates into -32,768..32,767 exactly
+// when -32,769 < v < 32,768; NaN and the infinities fail the test.
+inline int toSample(long double v) { return v > -32769.0L && v < 32768.0L ? static_cast<int>(v) : -32768; }
+
+// Pass 1 alone: x = i / (2q) with q = (i mod 131,072) / 2,500.
+inline uint8_t sweep(uint32_t i) {
+    const uint32_t q = i % PERIOD / SWEEP_STEP;
+    if (q == 0) return 0;  // x is not finite: -32,768, low byte 0
+    const double x = static_cast<double>(static_cast<long double>(i) / (2 * q));
+    return static_cast<uint8_t>(toSample(128 * static_cast<long double>(std::sin(x))) & 0xFF);
+}
+
+// Pass 2: whether byte i has its top bit flipped (amplitude a, not 0).
+inline bool flips(uint32_t i, int a) {
+    const int q2 = static_cast<int>(i % PERIOD / MOD_STEP) / a;
+    if (q2 == 0) return false;  // y is not finite: -32,768 is even
+    const long double s1 = std::sin(static_cast<double>(q2));
+    const double y = static_cast<double>(static_cast<long double>(i) / (16 * s1));
+    return toSample(static_cast<long double>(std::sin(y)) * a) % 2 != 0;
+}
+
+// The whole loop for amplitude a (not 0); draws BYTES rand()s.
+inline std::vector<uint8_t> build(int a) {
+    std::vector<uint8_t> b(BYTES);
+    for (uint32_t i = 0; i < BYTES; i++) b[i] = static_cast<uint8_t>(sweep(i) ^ (flips(i, a) ? 0x80 : 0));
+    for (uint32_t i = 0; i < BYTES; i++) b[i] = static_cast<uint8_t>((b[i] + rand() % 42) & 0xFF);
+    return b;
+}
+
+}  // namespace noise_reference

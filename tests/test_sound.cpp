@@ -1,0 +1,158 @@
+// The sound loop: each pass against its known figures and the straight version
+// of noise_reference.h, and the hand-over to the mixer with and without a device.
+#include <SDL/SDL_mixer.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "noise_reference.h"
+#include "support.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr uint32_t PERIOD = 131072;
+constexpr uint8_t UNTOUCHED = 0xA5;  // what a byte holds before a pass that must set it
+
+size_t firstMismatch(const Bytes& a, const Bytes& b) {
+    return std::mismatch(a.begin(), a.end(), b.begin()).first - a.begin();
+}
+
+TEST(NoiseSweep, SetsEveryByteToTheKnownFigures) {
+    Bytes b(NOISE_BYTES, UNTOUCHED);
+    noiseSweep(b.data());
+    EXPECT_EQ(b[2500], 212);  // q = 1, x = 1,250, v = -44
+    EXPECT_EQ(b[2501], 18);   // x = 1,250.5
+    EXPECT_EQ(b[5000], 212);  // q = 2: every step of the first period starts at x = 1,250
+    EXPECT_EQ(b[1048575], 144);  // q = 52, v = -112
+    uint32_t silent = 0;
+    for (uint32_t i = 0; i < NOISE_BYTES; i++) {
+        if (i % PERIOD < 2500) {
+            ASSERT_EQ(b[i], 0) << i;  // q = 0: no finite x
+            silent++;
+        }
+        ASSERT_EQ(b[i], noise_reference::sweep(i)) << i;
+    }
+    EXPECT_EQ(silent, 20000u);
+}
+
+TEST(NoiseModulation, AmplitudeOneChangesNothing) {
+    Bytes b(NOISE_BYTES);
+    noiseSweep(b.data());
+    const Bytes before = b;
+    noiseModulate(b.data(), 1);
+    EXPECT_EQ(firstMismatch(b, before), NOISE_BYTES);
+}
+
+TEST(NoiseModulation, LargerAmplitudesFlipTopBitsButNeverWhereTheStepQuotientIsZero) {
+    for (int a : {100, -7}) {
+        Bytes b(NOISE_BYTES);
+        noiseSweep(b.data());
+        const Bytes before = b;
+        noiseModulate(b.data(), a);
+        uint32_t flipped = 0;
+        for (uint32_t i = 0; i < NOISE_BYTES; i++) {
+            const bool flip = b[i] != before[i];
+            ASSERT_EQ(flip, noise_reference::flips(i, a)) << a << " " << i;
+            if (!flip) continue;
+            flipped++;
+            ASSERT_EQ(b[i], before[i] ^ 0x80) << i;
+            ASSERT_NE(static_cast<int>(i % PERIOD / 256) / a, 0) << i;
+        }
+        EXPECT_GT(flipped, 1000u) << a;
+    }
+}
+
+TEST(NoiseModulation, AmplitudeZeroAndExtremesAreSafeAndChangeNothing) {
+    // Amplitude 0 is outside the caller's contract: it scales every v to 0 or
+    // -32,768, both even, so nothing changes and nothing is divided by zero.
+    // INT_MIN makes every step quotient 0.
+    for (int a : {0, INT_MIN}) {
+        Bytes b(NOISE_BYTES);
+        noiseSweep(b.data());
+        const Bytes before = b;
+        noiseModulate(b.data(), a);
+        EXPECT_EQ(firstMismatch(b, before), NOISE_BYTES) << a;
+    }
+    srand(1);
+    Bytes built(NOISE_BYTES);
+    noiseBuild(built.data(), 0);
+    srand(1);
+    Bytes expected(NOISE_BYTES);
+    for (uint32_t i = 0; i < NOISE_BYTES; i++) expected[i] = noise_reference::sweep(i);
+    for (uint32_t i = 0; i < NOISE_BYTES; i++) expected[i] = static_cast<uint8_t>(expected[i] + rand() % 42);
+    EXPECT_EQ(firstMismatch(built, expected), NOISE_BYTES);
+}
+
+TEST(NoiseAddRand, DrawsExactlyOneRandAByteInIndexOrder) {
+    Bytes b(NOISE_BYTES, 250);
+    srand(1);
+    noiseAddRand(b.data());
+    const int next = rand();
+    srand(1);
+    for (uint32_t i = 0; i < NOISE_BYTES; i++) ASSERT_EQ(b[i], static_cast<uint8_t>(250 + rand() % 42)) << i;
+    EXPECT_EQ(rand(), next);
+}
+
+// The loop as the demo makes it: after the frame volume's noise, drawn by
+// FLIload from the unseeded generator.
+TEST(NoiseBuild, AfterTheFrameVolumeEqualsTheStraightVersion) {
+    ScratchDir dir;
+    writeFile("anim.fli", fliHeader(FLI_HEADER_SIZE));
+    srand(1);
+    FLIload("anim.fli");
+    Bytes b(NOISE_BYTES);
+    noiseBuild(b.data(), 1);
+
+    srand(1);
+    for (uint32_t k = 0; k < noise_reference::VOLUME_DRAWS; k++) rand();
+    const Bytes expected = noise_reference::build(1);
+    const size_t at = firstMismatch(b, expected);
+    EXPECT_EQ(at, NOISE_BYTES) << "byte " << at;
+    for (uint32_t i = 0; i < NOISE_BYTES; i++) {
+        if (i % PERIOD < 2500) {
+            ASSERT_LT(b[i], 42) << i;  // noise alone
+        }
+    }
+}
+
+class Mixer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        setenv("SDL_AUDIODRIVER", "dummy", 1);
+        noise = nullptr;
+    }
+    void TearDown() override {
+        Mix_CloseAudio();
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        noise = nullptr;  // the chunk is never freed, as in the demo
+    }
+};
+
+TEST_F(Mixer, TheLoopIsHandedOverInPlaceAndPlaysOnOneChannel) {
+    ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_AUDIO), 0) << SDL_GetError();
+    ASSERT_EQ(Mix_OpenAudio(22050, AUDIO_S16LSB, 2, 4096), 0) << Mix_GetError();
+    srand(1);
+    initNoise(1, 7);  // the second argument changes nothing
+    ASSERT_NE(noise, nullptr);
+    EXPECT_EQ(noise->alen, NOISE_BYTES);
+    EXPECT_EQ(noise->volume, MIX_MAX_VOLUME);
+    EXPECT_EQ(noise->allocated, 0);  // the mixer plays our bytes, not a copy
+    EXPECT_EQ(Mix_Playing(-1), 1);
+
+    srand(1);
+    const Bytes expected = noise_reference::build(1);
+    EXPECT_EQ(memcmp(noise->abuf, expected.data(), NOISE_BYTES), 0);
+}
+
+TEST_F(Mixer, WithoutAnAudioDeviceNothingPlaysAndNothingIsPrinted) {
+    testing::internal::CaptureStdout();
+    initNoise(1, 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(noise, nullptr);
+}
+
+}  // namespace
