@@ -319,9 +319,11 @@ void Print(int x, int y, const char* str, int len) {
     vram = wordAt(screen->pixels, start + GLYPH_SIDE * cells);
 }
 
+constexpr int FIRST_DIGIT_WEIGHT = 10000;  // 10^4: the first of five digits
+
 void Int2Str(int value, char* out) {
     int v = value < 0 ? 0 : value > NUMBER_MAX ? NUMBER_MAX : value;
-    int power = 10000;
+    int power = FIRST_DIGIT_WEIGHT;
     for (int k = 0; k < NUMBER_DIGITS - 1; k++, power /= 10) {
         const int d = v / power;
         out[k] = static_cast<char>('0' + d);
