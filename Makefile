@@ -38,3 +38,16 @@ bench: build
 
 clean:
 	rm -rf build
+
+# make data     makes data/fonts16.bin and data/tarnwhisk.bmp again with their tools
+# make preview  draws the font, the texture, the rotozoomer and text into build/preview/*.png
+FONT_TTF := /usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf
+.PHONY: data preview
+
+data: build
+	$(RELEASE)/tools/makefont $(FONT_TTF) data/fonts16.bin
+	$(RELEASE)/tools/maketexture data/tarnwhisk.bmp
+
+preview: build
+	mkdir -p build/preview
+	$(RELEASE)/tools/preview data build/preview

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <immintrin.h>
 
 
 #include "FLIplay.h"
@@ -66,6 +67,8 @@ void Demo() {
 }
 
 void Init() {
+    FontLoad(FONT_FILE);
+    BMPload(TEXTURE_FILE);
     FLImainLoad();
 }
 
@@ -284,4 +287,372 @@ void FLIframes(SDL_Surface* surface, int scrollX, int scrollY, int slotBase, int
 void Script(int32_t n) {
     const TileParams p = ScriptParams(n);
     FLIframes(screen, p.scrollX, p.scrollY, p.slotBase, p.slotStep, 0, 0, 0, p.jitter);
+}
+
+// ---- Font and texture -------------------------------------------------------
+uint8_t cc[CHAR_CODES];
+uint8_t fonts[FONT_BYTES];
+uint8_t rbmp[TEX_TEXELS];
+uint8_t gbmp[TEX_TEXELS];
+uint8_t bbmp[TEX_TEXELS];
+
+// The next byte of the file; at its end fgetc gives EOF (-1), which cut to 8
+// bits is 255.
+static inline uint8_t nextByte(FILE* f) { return static_cast<uint8_t>(fgetc(f)); }
+
+void FontLoad(const char* path) {
+    FILE* f = fopen(path, "rb");
+    if (!f) {
+        memset(cc, 0, sizeof cc);
+        memset(fonts, 0, sizeof fonts);
+        fprintf(stderr, "velmorante: cannot open font file \"%s\"; text stays blank\n", path);
+        return;
+    }
+    for (uint8_t& entry : cc) entry = nextByte(f);
+    for (uint8_t& texel : fonts) texel = nextByte(f);
+    fclose(f);
+}
+
+void BMPload(const char* path) {
+    FILE* f = fopen(path, "rb");
+    if (!f) {
+        memset(rbmp, 0, sizeof rbmp);
+        memset(gbmp, 0, sizeof gbmp);
+        memset(bbmp, 0, sizeof bbmp);
+        fprintf(stderr, "velmorante: cannot open texture file \"%s\"; the texture stays black\n", path);
+        return;
+    }
+    for (int i = 0; i < BMP_SIGNATURE_BYTES; i++) nextByte(f);
+    fseek(f, BMP_PIXELS_AT, SEEK_SET);
+    // Rows are stored bottom-up, each pixel as blue, green, red.
+    for (int row = TEX_SIDE - 1; row >= 0; row--) {
+        for (int col = 0; col < TEX_SIDE; col++) {
+            const int at = row * TEX_SIDE + col;
+            bbmp[at] = nextByte(f);
+            gbmp[at] = nextByte(f);
+            rbmp[at] = nextByte(f);
+        }
+    }
+    fclose(f);
+}
+
+// ---- Text -------------------------------------------------------------------
+constexpr int COVERAGE_STEP = 16;  // level t lays white over the pixel with weight 16t / 255
+
+// A pixel `words` words from `base`, as an address: the cursor may be left
+// outside the surface by text that leaves it, and is never read through.
+static inline uint32_t* wordAt(void* base, int64_t words) {
+    return reinterpret_cast<uint32_t*>(reinterpret_cast<uintptr_t>(base) +
+                                       static_cast<uintptr_t>(words) * sizeof(uint32_t));
+}
+
+// C + floor(16t (255 - C) / 255): the integer form of f + (1 - f/255) C, f = 16t.
+static inline Uint8 liftChannel(uint32_t c, int t) {
+    return static_cast<Uint8>(c + COVERAGE_STEP * t * (255 - c) / 255);
+}
+
+// White laid over the 0x00RRGGBB word `old` at coverage t (1..15), in the
+// surface's own pixel format.
+static inline uint32_t blendWhite(uint32_t old, int t, const SDL_PixelFormat* format) {
+    return SDL_MapRGB(format, liftChannel(old >> 16 & 0xFF, t), liftChannel(old >> 8 & 0xFF, t),
+                      liftChannel(old & 0xFF, t));
+}
+
+// Glyph g blended into the cell whose top-left pixel is (left, top); texels
+// that fall outside the surface are skipped. Levels above 15 draw as 15.
+static void drawCell(int g, int64_t left, int64_t top) {
+    const uint8_t* glyph = fonts + g * GLYPH_BYTES;
+    for (int row = 0; row < GLYPH_SIDE; row++) {
+        const int64_t py = top + row;
+        if (py < 0 || py >= screen->h) continue;
+        uint32_t* line = surfaceRow(screen, static_cast<int>(py));
+        for (int col = 0; col < GLYPH_SIDE; col++) {
+            const int64_t px = left + col;
+            const int t = glyph[row * GLYPH_SIDE + col];
+            if (t == 0 || px < 0 || px >= screen->w) continue;  // 0 is transparent: all 32 bits stay
+            line[px] = blendWhite(line[px], t < COVERAGE_MAX ? t : COVERAGE_MAX, screen->format);
+        }
+    }
+}
+
+void Print(int x, int y, const char* str, int len) {
+    const int64_t start = x + static_cast<int64_t>(y) * screen->pitch / 4;  // words from the first pixel
+    const int64_t cells = len > 0 ? len : 0;
+    // Cells wholly left of the surface are skipped unread, and the run stops
+    // at the first cell right of it.
+    int64_t n = x <= -GLYPH_SIDE ? (-static_cast<int64_t>(x) - GLYPH_SIDE) / GLYPH_SIDE + 1 : 0;
+    for (; n < cells && x + GLYPH_SIDE * n < screen->w; n++) {
+        const int g = cc[static_cast<uint8_t>(str[n])];
+        if (g < GLYPHS) drawCell(g, x + GLYPH_SIDE * n, y);  // a map entry past the store is a blank cell
+    }
+    vram = wordAt(screen->pixels, start + GLYPH_SIDE * cells);
+}
+
+constexpr int FIRST_DIGIT_WEIGHT = 10000;  // 10^4: the first of five digits
+
+void Int2Str(int value, char* out) {
+    int v = value < 0 ? 0 : value > NUMBER_MAX ? NUMBER_MAX : value;
+    int power = FIRST_DIGIT_WEIGHT;
+    for (int k = 0; k < NUMBER_DIGITS - 1; k++, power /= 10) {
+        const int d = v / power;
+        out[k] = static_cast<char>('0' + d);
+        v -= d * power;
+    }
+    out[NUMBER_DIGITS - 1] = static_cast<char>('0' + v);
+}
+
+// ---- Plasma and rotozoomer --------------------------------------------------
+// One word past the last pixel of a picture of rows x cols; the first pixel
+// when nothing is drawn.
+static inline uint32_t* pastLastPixel(SDL_Surface* surface, int rows, int cols) {
+    if (rows <= 0 || cols <= 0) return static_cast<uint32_t*>(surface->pixels);
+    return surfaceRow(surface, rows - 1) + cols;
+}
+
+// Row y of the ramp is words y & 255 onward of one long ramp: each row is a
+// copy, and the ramp stays in the first-level cache.
+constexpr int RAMP_WORDS = 256 + SCREEN_W;
+
+void plasma(SDL_Surface* surface) {
+    static const std::array<uint32_t, RAMP_WORDS> ramp = [] {
+        std::array<uint32_t, RAMP_WORDS> r;
+        for (int i = 0; i < RAMP_WORDS; i++) r[i] = static_cast<uint32_t>(i & 0xFF) * GREY;
+        return r;
+    }();
+    const int rows = drawnRows(surface), cols = drawnColumns(surface);
+    for (int y = 0; y < rows; y++) memcpy(surfaceRow(surface, y), ramp.data() + (y & 0xFF), cols * sizeof(uint32_t));
+    vram = pastLastPixel(surface, rows, cols);
+}
+
+// trunc(p) as a 32-bit step: out-of-range products saturate, NaN gives 0.
+static int32_t toStep(long double p) {
+    if (p != p) return 0;
+    if (p >= static_cast<long double>(INT32_MAX)) return INT32_MAX;
+    if (p <= static_cast<long double>(INT32_MIN)) return INT32_MIN;
+    return static_cast<int32_t>(p);
+}
+
+RotoSteps rotozoomSteps(float angle, float zoom) {
+    const long double theta = static_cast<long double>(angle) / DEGREES_PER_RADIAN;
+    // The cosine sees theta rounded to double, the sine theta rounded to float:
+    // the angle's own single-precision storage holds it.
+    const double c = cos(static_cast<double>(theta));
+    const double s = sin(static_cast<float>(theta));
+    const long double zoomed = static_cast<long double>(zoom);
+    return {toStep(c * zoomed * FIX_ONE), toStep(s * zoomed * FIX_ONE)};
+}
+
+// One plane at 16.16 (u, v): across first on the upper and lower texel pairs,
+// then down. The products are at most 255 * 65535 and the shifts arithmetic,
+// so each step rounds toward minus infinity.
+static inline uint32_t bilinear(const uint8_t* plane, int i00, int i01, int i10, int i11, int fx, int fy) {
+    const int top = plane[i00] + (((plane[i01] - plane[i00]) * fx) >> FIX_SHIFT);
+    const int bottom = plane[i10] + (((plane[i11] - plane[i10]) * fx) >> FIX_SHIFT);
+    return static_cast<uint32_t>(top + (((bottom - top) * fy) >> FIX_SHIFT));
+}
+
+// The filtered texel at (u, v); u picks the column, v the row, both wrap.
+static inline uint32_t sampleTexture(uint32_t u, uint32_t v) {
+    const int tx0 = u >> FIX_SHIFT & 0xFF, tx1 = (tx0 + 1) & 0xFF;
+    const int ty0 = v >> FIX_SHIFT & 0xFF, ty1 = (ty0 + 1) & 0xFF;
+    const int fx = static_cast<int>(u & FIX_MASK), fy = static_cast<int>(v & FIX_MASK);
+    const int i00 = ty0 * TEX_SIDE + tx0, i01 = ty0 * TEX_SIDE + tx1;
+    const int i10 = ty1 * TEX_SIDE + tx0, i11 = ty1 * TEX_SIDE + tx1;
+    return bilinear(rbmp, i00, i01, i10, i11, fx, fy) << 16 | bilinear(gbmp, i00, i01, i10, i11, fx, fy) << 8 |
+           bilinear(bbmp, i00, i01, i10, i11, fx, fy);
+}
+
+// Pixels of one row from screen column `first` on; (u, v) is the row's start,
+// one step left of column 0. Coordinates wrap as 32-bit unsigned values.
+static void rotozoomRowReference(uint32_t* out, int first, int cols, uint32_t u, uint32_t v, RotoSteps s) {
+    u += static_cast<uint32_t>(s.stepA) * static_cast<uint32_t>(first);
+    v += static_cast<uint32_t>(s.stepB) * static_cast<uint32_t>(first);
+    for (int x = first; x < cols; x++) {
+        u += static_cast<uint32_t>(s.stepA);
+        v += static_cast<uint32_t>(s.stepB);
+        out[x] = sampleTexture(u, v);
+    }
+}
+
+void rotozoomerReference(SDL_Surface* surface, float angle, float zoom) {
+    const RotoSteps s = rotozoomSteps(angle, zoom);
+    const int rows = drawnRows(surface), cols = drawnColumns(surface);
+    uint32_t rowU = 0, rowV = 0;
+    for (int y = 0; y < rows; y++) {
+        rowU -= static_cast<uint32_t>(s.stepB);
+        rowV += static_cast<uint32_t>(s.stepA);
+        rotozoomRowReference(surfaceRow(surface, y), 0, cols, rowU, rowV, s);
+    }
+    vram = pastLastPixel(surface, rows, cols);
+}
+
+// The 2 x 2 texels that filtering reads from each texel on, as 0x00RRGGBB
+// words in the order (tx, ty), (tx, ty + 1), (tx + 1, ty), (tx + 1, ty + 1),
+// wrapped, at index 256 ty + tx: one 16-byte load a pixel. Built from the
+// planes when they differ from the copy it was last built from (the planes
+// are plain globals).
+struct alignas(16) TexelBlock {
+    uint32_t words[4];
+};
+static TexelBlock texelBlocks[TEX_TEXELS];
+static uint8_t blocksFrom[3][TEX_TEXELS];
+
+static inline uint32_t texelWord(int i) {
+    return static_cast<uint32_t>(rbmp[i]) << 16 | static_cast<uint32_t>(gbmp[i]) << 8 | bbmp[i];
+}
+
+static void updateTexelBlocks() {
+    if (!memcmp(blocksFrom[0], rbmp, TEX_TEXELS) && !memcmp(blocksFrom[1], gbmp, TEX_TEXELS) &&
+        !memcmp(blocksFrom[2], bbmp, TEX_TEXELS))
+        return;
+    memcpy(blocksFrom[0], rbmp, TEX_TEXELS);
+    memcpy(blocksFrom[1], gbmp, TEX_TEXELS);
+    memcpy(blocksFrom[2], bbmp, TEX_TEXELS);
+    for (int ty = 0; ty < TEX_SIDE; ty++) {
+        const int row0 = ty * TEX_SIDE, row1 = (ty + 1) % TEX_SIDE * TEX_SIDE;
+        for (int tx = 0; tx < TEX_SIDE; tx++) {
+            const int tx1 = (tx + 1) % TEX_SIDE;
+            texelBlocks[row0 + tx] = {{texelWord(row0 + tx), texelWord(row1 + tx), texelWord(row0 + tx1),
+                                       texelWord(row1 + tx1)}};
+        }
+    }
+}
+
+// a + ((b - a) * w >> 16) on 16-bit lanes, w unsigned. mulhi reads a weight
+// of 32768 or more as w - 65536, which takes (b - a) off the product: in the
+// lanes wHigh marks (all ones there) the sum starts from b instead of a to
+// make up for it. Exact, rounding toward minus infinity.
+__attribute__((target("avx2"))) static inline __m256i lerpLanes(__m256i a, __m256i b, __m256i w, __m256i wHigh) {
+    return _mm256_add_epi16(_mm256_blendv_epi8(a, b, wHigh), _mm256_mulhi_epi16(_mm256_sub_epi16(b, a), w));
+}
+
+// The 16.16 coordinates of eight neighbouring pixels of a row, and their
+// step to the next eight.
+struct EightPixels {
+    __m256i u, v, stepU, stepV;
+};
+
+// The eight pixels from column 0 of a row whose start (one step left of
+// column 0) is (u, v).
+__attribute__((target("avx2"))) static inline EightPixels firstEight(uint32_t u, uint32_t v, RotoSteps s) {
+    const __m256i lanes = _mm256_setr_epi32(1, 2, 3, 4, 5, 6, 7, 8);
+    const __m256i a = _mm256_set1_epi32(s.stepA), b = _mm256_set1_epi32(s.stepB);
+    return {_mm256_add_epi32(_mm256_set1_epi32(static_cast<int>(u)), _mm256_mullo_epi32(lanes, a)),
+            _mm256_add_epi32(_mm256_set1_epi32(static_cast<int>(v)), _mm256_mullo_epi32(lanes, b)),
+            _mm256_slli_epi32(a, 3), _mm256_slli_epi32(b, 3)};
+}
+
+__attribute__((target("avx2"))) static inline void nextEight(EightPixels& p) {
+    p.u = _mm256_add_epi32(p.u, p.stepU);
+    p.v = _mm256_add_epi32(p.v, p.stepV);
+}
+
+// The blocks of two pixels side by side, from their byte offsets.
+__attribute__((target("avx2"))) static inline __m256i blockPair(uint32_t first, uint32_t second) {
+    const char* base = reinterpret_cast<const char*>(texelBlocks);
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(base + first))),
+                                   _mm_load_si128(reinterpret_cast<const __m128i*>(base + second)), 1);
+}
+
+// First pass over a row: the texel blocks of each group of eight pixels,
+// pixel k and k + 4 side by side in pairs[4g + k]. Kept apart from the
+// filtering so that many block loads are under way at once.
+__attribute__((target("avx2"))) static void fetchBlocks(__m256i* pairs, int groups, EightPixels p) {
+    static_assert(sizeof(TexelBlock) == 16, "a block's offset is its index shifted by 4");
+    const __m256i rowBits = _mm256_set1_epi32(0xFF000), columnBits = _mm256_set1_epi32(0xFF0);
+    for (int g = 0; g < groups; g++, nextEight(p)) {
+        // (256 ty + tx) * 16 from the integer bits of v and u.
+        const __m256i at = _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(p.v, FIX_SHIFT - 12), rowBits),
+                                           _mm256_and_si256(_mm256_srli_epi32(p.u, FIX_SHIFT - 4), columnBits));
+        // The offsets go to general registers two at a time: a store and
+        // reload of the vector would hold every load up behind the store.
+        const __m128i low = _mm256_castsi256_si128(at), high = _mm256_extracti128_si256(at, 1);
+        const uint64_t at01 = _mm_cvtsi128_si64(low), at23 = _mm_extract_epi64(low, 1);
+        const uint64_t at45 = _mm_cvtsi128_si64(high), at67 = _mm_extract_epi64(high, 1);
+        pairs[4 * g + 0] = blockPair(static_cast<uint32_t>(at01), static_cast<uint32_t>(at45));
+        pairs[4 * g + 1] = blockPair(static_cast<uint32_t>(at01 >> 32), static_cast<uint32_t>(at45 >> 32));
+        pairs[4 * g + 2] = blockPair(static_cast<uint32_t>(at23), static_cast<uint32_t>(at67));
+        pairs[4 * g + 3] = blockPair(static_cast<uint32_t>(at23 >> 32), static_cast<uint32_t>(at67 >> 32));
+    }
+}
+
+// Pixels k and k + 4 filtered across: [top, bottom | top, bottom].
+__attribute__((target("avx2"))) static inline __m256i acrossPair(__m256i blocks, __m256i fx, __m256i spread) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i w = _mm256_shuffle_epi8(fx, spread);
+    return lerpLanes(_mm256_unpacklo_epi8(blocks, zero), _mm256_unpackhi_epi8(blocks, zero), w,
+                     _mm256_cmpgt_epi16(_mm256_setzero_si256(), w));
+}
+
+// Pixels 0, 1, 4, 5 (from pairs k = 0, 1) or 2, 3, 6, 7 (k = 2, 3) filtered down.
+__attribute__((target("avx2"))) static inline __m256i downQuad(__m256i pairK, __m256i pairK1, __m256i fy,
+                                                               __m256i spread) {
+    const __m256i w = _mm256_shuffle_epi8(fy, spread);
+    return lerpLanes(_mm256_unpacklo_epi64(pairK, pairK1), _mm256_unpackhi_epi64(pairK, pairK1), w,
+                     _mm256_cmpgt_epi16(_mm256_setzero_si256(), w));
+}
+
+// Second pass: each group's blocks filtered with the fractions of its pixels
+// on 16-bit channel lanes, eight words written.
+__attribute__((target("avx2"))) static void filterBlocks(uint32_t* out, const __m256i* pairs, int groups,
+                                                         EightPixels p) {
+    const __m256i fraction = _mm256_set1_epi32(FIX_MASK);
+    // A pixel's 16-bit weight copied into the lanes of its channels.
+    const __m256i pairSpread[4] = {
+        _mm256_setr_epi8(0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1),
+        _mm256_setr_epi8(4, 5, 4, 5, 4, 5, 4, 5, 4, 5, 4, 5, 4, 5, 4, 5, 4, 5, 4, 5, 4, 5, 4, 5, 4, 5, 4, 5, 4, 5, 4, 5),
+        _mm256_setr_epi8(8, 9, 8, 9, 8, 9, 8, 9, 8, 9, 8, 9, 8, 9, 8, 9, 8, 9, 8, 9, 8, 9, 8, 9, 8, 9, 8, 9, 8, 9, 8, 9),
+        _mm256_setr_epi8(12, 13, 12, 13, 12, 13, 12, 13, 12, 13, 12, 13, 12, 13, 12, 13, 12, 13, 12, 13, 12, 13, 12, 13,
+                         12, 13, 12, 13, 12, 13, 12, 13)};
+    const __m256i quadSpreadLow = _mm256_setr_epi8(0, 1, 0, 1, 0, 1, 0, 1, 4, 5, 4, 5, 4, 5, 4, 5,  //
+                                                   0, 1, 0, 1, 0, 1, 0, 1, 4, 5, 4, 5, 4, 5, 4, 5);
+    const __m256i quadSpreadHigh = _mm256_setr_epi8(8, 9, 8, 9, 8, 9, 8, 9, 12, 13, 12, 13, 12, 13, 12, 13,  //
+                                                    8, 9, 8, 9, 8, 9, 8, 9, 12, 13, 12, 13, 12, 13, 12, 13);
+    for (int g = 0; g < groups; g++, nextEight(p)) {  // hot loop: eight pixels from their blocks
+        const __m256i fx = _mm256_and_si256(p.u, fraction), fy = _mm256_and_si256(p.v, fraction);
+        const __m256i* block = pairs + 4 * g;
+        const __m256i p0 = acrossPair(block[0], fx, pairSpread[0]), p1 = acrossPair(block[1], fx, pairSpread[1]);
+        const __m256i p2 = acrossPair(block[2], fx, pairSpread[2]), p3 = acrossPair(block[3], fx, pairSpread[3]);
+        const __m256i low = downQuad(p0, p1, fy, quadSpreadLow), high = downQuad(p2, p3, fy, quadSpreadHigh);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 8 * g), _mm256_packus_epi16(low, high));
+    }
+}
+
+// rotozoomRowReference eight pixels at a time, a stretch of 128 pixels in
+// two passes, blocks then filter, the blocks of a stretch staying in the
+// first-level cache; the last columns of a row narrower than a multiple of
+// eight go one by one.
+constexpr int STRETCH_GROUPS = 16;
+
+__attribute__((target("avx2"))) static void rotozoomRowAvx2(uint32_t* out, int cols, uint32_t u, uint32_t v,
+                                                            RotoSteps s) {
+    alignas(32) __m256i pairs[4 * STRETCH_GROUPS];
+    const int groups = cols / 8;
+    EightPixels p = firstEight(u, v, s);
+    const __m256i stretchU = _mm256_slli_epi32(p.stepU, 4), stretchV = _mm256_slli_epi32(p.stepV, 4);
+    for (int g = 0; g < groups; g += STRETCH_GROUPS) {
+        const int n = groups - g < STRETCH_GROUPS ? groups - g : STRETCH_GROUPS;
+        fetchBlocks(pairs, n, p);
+        filterBlocks(out + 8 * g, pairs, n, p);
+        p.u = _mm256_add_epi32(p.u, stretchU);
+        p.v = _mm256_add_epi32(p.v, stretchV);
+    }
+    rotozoomRowReference(out, 8 * groups, cols, u, v, s);
+}
+
+void rotozoomer(SDL_Surface* surface, float angle, float zoom) {
+    if (!__builtin_cpu_supports("avx2")) {
+        rotozoomerReference(surface, angle, zoom);
+        return;
+    }
+    updateTexelBlocks();
+    const RotoSteps s = rotozoomSteps(angle, zoom);
+    const int rows = drawnRows(surface), cols = drawnColumns(surface);
+    uint32_t rowU = 0, rowV = 0;
+    for (int y = 0; y < rows; y++) {
+        rowU -= static_cast<uint32_t>(s.stepB);
+        rowV += static_cast<uint32_t>(s.stepA);
+        rotozoomRowAvx2(surfaceRow(surface, y), cols, rowU, rowV, s);
+    }
+    vram = pastLastPixel(surface, rows, cols);
 }

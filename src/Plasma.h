@@ -29,7 +29,8 @@ void Demo();
 // Drains the event queue; Escape pressed or a quit event sets exw.
 void KeyCommands();
 
-// Loads the assets and, last, the animation volume.
+// Loads the font ("fonts16.bin"), then the texture ("tarnwhisk.bmp"), then,
+// last, the animation volume through FLImainLoad.
 void Init();
 
 // ---- Sound ------------------------------------------------------------------
@@ -86,3 +87,77 @@ void FLIframesReference(SDL_Surface* surface, int scrollX, int scrollY, int slot
 // Shared pixel cursor of plasma, rotozoomer and Print; Script and FLIframes
 // leave it alone.
 extern uint32_t* vram;
+
+// ---- Font and texture -------------------------------------------------------
+constexpr int CHAR_CODES = 256;                         // entries of the character map
+constexpr int GLYPHS = 86;                              // glyphs in the store
+constexpr int GLYPH_SIDE = 16;                          // a glyph is 16 x 16 texels, a cell 16 x 16 pixels
+constexpr int GLYPH_BYTES = GLYPH_SIDE * GLYPH_SIDE;    // one byte a texel
+constexpr int FONT_BYTES = GLYPHS * GLYPH_BYTES;        // 22,016
+constexpr int COVERAGE_MAX = 15;                        // texel levels 1..15; 0 is transparent
+constexpr int TEX_SIDE = 256;                           // the texture is 256 x 256
+constexpr int TEX_TEXELS = TEX_SIDE * TEX_SIDE;
+constexpr long BMP_PIXELS_AT = 54;                      // 14-byte file header + 40-byte information header
+constexpr int BMP_SIGNATURE_BYTES = 2;                  // "BM", read and never compared
+constexpr char FONT_FILE[] = "fonts16.bin";
+constexpr char TEXTURE_FILE[] = "tarnwhisk.bmp";
+static_assert(FONT_BYTES == 22016, "glyph store size");
+
+extern uint8_t cc[CHAR_CODES];    // character map: glyph number of each code; 86 or more draws a blank cell
+extern uint8_t fonts[FONT_BYTES];  // glyph g, row r (0 = top), column c at 256g + 16r + c; coverage 0..15
+extern uint8_t rbmp[TEX_TEXELS];   // texture red plane: row r (0 = top), column c at 256r + c
+extern uint8_t gbmp[TEX_TEXELS];   // green plane, same layout
+extern uint8_t bbmp[TEX_TEXELS];   // blue plane, same layout
+
+// Reads `path` one byte at a time: 256 bytes into cc, the next 22,016 into
+// fonts; bytes past its end read as 255. A file that cannot be opened is
+// named on stderr and leaves both tables zero.
+void FontLoad(const char* path);
+
+// Reads the 256 x 256 24-bit bottom-up pixel rows from byte 54 of `path` into
+// rbmp, gbmp, bbmp, bytes past its end reading as 255; no header field is
+// looked at. A file that cannot be opened is named on stderr and leaves the
+// planes zero.
+void BMPload(const char* path);
+
+// ---- Text -------------------------------------------------------------------
+constexpr int NUMBER_DIGITS = 5;     // Int2Str writes exactly this many characters
+constexpr int NUMBER_MAX = 99999;    // the largest number five digits hold
+
+// Blends str[0..len-1] in white over `screen`, cell n's top-left pixel at
+// (x + 16n, y); leaves vram at the first pixel of the cell after the last.
+// Pixels outside the surface are not touched; len <= 0 draws nothing.
+void Print(int x, int y, const char* str, int len);
+
+// Writes `value` as five decimal digits to out[0..4], no terminator. Values
+// below 0 write 00000 and values above 99,999 write 99999.
+void Int2Str(int value, char* out);
+
+// ---- Plasma and rotozoomer --------------------------------------------------
+constexpr int FIX_SHIFT = 16;                          // 16.16 fixed point texture coordinates
+constexpr int32_t FIX_ONE = 1 << FIX_SHIFT;            // one texel
+constexpr int32_t FIX_MASK = FIX_ONE - 1;              // the fraction bits
+constexpr float DEGREES_PER_RADIAN = 57.29716f;        // the program's own divisor, not 180 / pi
+constexpr uint32_t GREY = 0x010101;                    // a level in all three colour bytes
+
+// The 16.16 texture step of one pixel to the right, (stepA, stepB); one row
+// down steps by (-stepB, stepA). Products beyond 32 bits saturate, NaN gives 0.
+struct RotoSteps {
+    int32_t stepA;  // trunc(cos(angle / 57.29716) * zoom * 65536)
+    int32_t stepB;  // trunc(sin(angle / 57.29716) * zoom * 65536)
+};
+RotoSteps rotozoomSteps(float angle, float zoom);
+
+// Paints the grey diagonal ramp, level (x + y) & 255, into `surface`; leaves
+// vram one word past the last pixel written. Rows are stepped by the pitch.
+void plasma(SDL_Surface* surface);
+
+// Paints the texture planes rotated by `angle` degrees and `zoom` texels a
+// pixel, wrapped and bilinearly filtered, pivoting one pixel above and left
+// of the top-left pixel; leaves vram one word past the last pixel written.
+// Rows are stepped by the pitch.
+void rotozoomer(SDL_Surface* surface, float angle, float zoom);
+
+// The same picture, one plane and one pixel at a time as described: the
+// oracle of rotozoomer in the tests, and its path on machines without AVX2.
+void rotozoomerReference(SDL_Surface* surface, float angle, float zoom);

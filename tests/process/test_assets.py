@@ -1,0 +1,51 @@
+"""Start-up with the font or the texture file missing: each is named on
+standard error, in loading order, and the demo runs on."""
+import os
+import re
+import shutil
+import signal
+import sys
+import tempfile
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+import demo  # noqa: E402
+
+BINARY, DATA = sys.argv[1], sys.argv[2]
+HEADLESS = {"SDL_VIDEODRIVER": "dummy", "SDL_AUDIODRIVER": "dummy"}
+
+
+def run_without(*missing):
+    with tempfile.TemporaryDirectory() as folder:
+        for name in os.listdir(DATA):
+            if name not in missing:
+                shutil.copy(os.path.join(DATA, name), folder)
+        proc = demo.start(BINARY, folder, env_extra=HEADLESS)
+        time.sleep(1.5)
+        proc.send_signal(signal.SIGTERM)  # SDL turns it into a quit event
+        return demo.finish(proc, 30)
+
+
+class MissingAssets(unittest.TestCase):
+    def check_runs_on(self, status, out, err):
+        self.assertEqual(status, 0, err)
+        self.assertTrue(all(re.fullmatch(r"\d+", x) for x in out.splitlines()), out)
+
+    def test_both_missing_are_named_font_first(self):
+        status, out, err, _ = run_without("fonts16.bin", "tarnwhisk.bmp")
+        self.check_runs_on(status, out, err)
+        lines = err.splitlines()
+        self.assertEqual(len(lines), 2, err)
+        self.assertIn('"fonts16.bin"', lines[0])
+        self.assertIn('"tarnwhisk.bmp"', lines[1])
+
+    def test_texture_missing_alone(self):
+        status, out, err, _ = run_without("tarnwhisk.bmp")
+        self.check_runs_on(status, out, err)
+        self.assertEqual(len(err.splitlines()), 1, err)
+        self.assertIn('"tarnwhisk.bmp"', err)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1], verbosity=2)
