@@ -100,12 +100,16 @@ TEST_F(Capture, ALosslessVideoDecodesToTheFramesAndTheLoopedSoundtrack) {
         ASSERT_EQ(sound[k], loop[k % NOISE_BYTES]) << "sound byte " << k;
 }
 
-TEST_F(Capture, EffectsAreWrittenAsTheyAreDrawn) {
+TEST_F(Capture, EffectsAreDrawnInOrderAndWrittenAsTheyAreDrawn) {
     const std::string png = (out.path() / "roto.png").string();
-    ASSERT_EQ(run("--effect rotozoomer:30:0.75 --out '" + png + "'"), 0);
+    ASSERT_EQ(run("--effect rotozoomer:30:0.75 --effect text:Hello --out '" + png + "'"), 0);
     rotozoomer(picture.surface, 30.0f, 0.75f);
+    Print((SCREEN_W - 5 * 16) / 2, (SCREEN_H - 16) / 2, "Hello", 5);
     int w = 0, h = 0;
-    EXPECT_EQ(readPng(png, w, h), picture.picture());
+    const std::vector<uint32_t> layered = picture.picture();
+    EXPECT_EQ(readPng(png, w, h), layered);
+    rotozoomer(picture.surface, 30.0f, 0.75f);
+    EXPECT_NE(picture.picture(), layered);  // the text is there
 
     ASSERT_EQ(run("--effect plasma --out '" + png + "'"), 0);
     plasma(picture.surface);

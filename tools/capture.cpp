@@ -47,7 +47,8 @@ void usage(const std::string& problem) {
             "velmorante-capture: %s\n"
             "usage: velmorante-capture --frame N [--frame M ...] --out DIR\n"
             "       velmorante-capture --frames A:B --rate R --out FILE.mp4|FILE.webm|FILE.mkv\n"
-            "       velmorante-capture --effect plasma|rotozoomer:ANGLE:ZOOM|text:TEXT --out FILE.png\n"
+            "       velmorante-capture --effect plasma|rotozoomer:ANGLE:ZOOM|text:TEXT [--effect ...] --out FILE.png\n"
+            "Effects are drawn in order over a black picture; text is centred.\n"
             "Run it from data/: it reads robotrk.fli, fonts16.bin and tarnwhisk.bmp there.\n",
             problem.c_str());
     exit(EXIT_USAGE);
@@ -61,7 +62,7 @@ struct Options {
     std::vector<int32_t> frames;  // --frame, in the order given
     int32_t first = 0, last = 0;  // --frames A:B
     double rate = 0;              // --rate
-    std::string effect;           // --effect
+    std::vector<std::string> effects;  // --effect, drawn in order over a black picture
     std::string out;
 };
 
@@ -113,7 +114,7 @@ Options parseArguments(int argc, char** argv) {
             haveRate = true;
         } else if (arg == "--effect") {
             setMode(o, Mode::effect);
-            o.effect = value;
+            o.effects.push_back(value);
         } else if (arg == "--out") {
             o.out = value;
         } else {
@@ -206,12 +207,9 @@ void captureFrames(const Options& o) {
     SDL_FreeSurface(picture);
 }
 
-void captureEffect(const Options& o) {
-    if (!endsWith(o.out, ".png")) usage("--effect writes a .png file");
-    requireWritableFolder(folderOf(o.out));
-    SDL_Surface* picture = newPicture();
-    screen = picture;
-    const std::string& e = o.effect;
+// One effect drawn over what the picture already holds (the two full-screen
+// effects cover it all; text is laid over it).
+void drawEffect(SDL_Surface* picture, const std::string& e) {
     if (e == "plasma") {
         plasma(picture);
     } else if (e.rfind("rotozoomer:", 0) == 0) {
@@ -223,14 +221,20 @@ void captureEffect(const Options& o) {
             usage("bad rotozoomer '" + e + "' (want rotozoomer:ANGLE:ZOOM, |ZOOM| below 32768)");
         rotozoomer(picture, static_cast<float>(angle), static_cast<float>(zoom));
     } else if (e.rfind("text:", 0) == 0) {
-        // White text over the grey ramp shows every level of the blend.
-        std::string text = e.substr(5);
-        plasma(picture);
+        const std::string text = e.substr(5);
         const int len = static_cast<int>(text.size() < SCREEN_W / 16 ? text.size() : SCREEN_W / 16);
-        Print((SCREEN_W - 16 * len) / 2, (SCREEN_H - 16) / 2, text.data(), len);
+        Print((SCREEN_W - 16 * len) / 2, (SCREEN_H - 16) / 2, text.data(), len);  // centred
     } else {
         usage("unknown effect '" + e + "' (plasma, rotozoomer:ANGLE:ZOOM or text:TEXT)");
     }
+}
+
+void captureEffects(const Options& o) {
+    if (!endsWith(o.out, ".png")) usage("--effect writes a .png file");
+    requireWritableFolder(folderOf(o.out));
+    SDL_Surface* picture = newPicture();  // black
+    screen = picture;
+    for (const std::string& e : o.effects) drawEffect(picture, e);
     writePng(picture, o.out);
     SDL_FreeSurface(picture);
 }
@@ -408,7 +412,7 @@ int main(int argc, char** argv) {
             captureVideo(options, sound);
             break;
         }
-        case Mode::effect: captureEffect(options); break;
+        case Mode::effect: captureEffects(options); break;
         case Mode::none: break;
     }
     return interrupted ? EXIT_INTERRUPTED : 0;
