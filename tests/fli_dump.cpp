@@ -26,9 +26,15 @@ int main(int argc, char** argv) {
     const std::filesystem::path dir = scratch;
     std::filesystem::create_symlink(file, dir / FLI_FILE);
     std::filesystem::current_path(dir);
+    // Lines for unhandled chunk types go to stderr, so that stdout is pixels only.
+    fflush(stdout);
+    const int out = dup(STDOUT_FILENO);
+    dup2(STDERR_FILENO, STDOUT_FILENO);
     FLImainLoad();
+    fflush(stdout);
+    dup2(out, STDOUT_FILENO);
+    close(out);
     std::filesystem::remove_all(dir);
-    fflush(stdout);  // the lines of unhandled chunk types go before the pixels
     for (unsigned long s = first; s <= last; s++)
         if (fwrite(frames + s * SLOT_WORDS, sizeof frames[0], SLOT_WORDS, stdout) != SLOT_WORDS) return 1;
     return 0;
