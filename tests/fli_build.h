@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <initializer_list>
 #include <vector>
 
 #include "support.h"
@@ -11,9 +12,18 @@
 using Bytes = std::vector<uint8_t>;
 
 inline void put16(Bytes& b, uint32_t v) {
-    b.push_back(v & 0xFF);
-    b.push_back(v >> 8 & 0xFF);
+    const size_t n = b.size();
+    b.resize(n + 2);
+    b[n] = v & 0xFF;
+    b[n + 1] = v >> 8 & 0xFF;
 }
+// Appends bytes without vector::insert, whose inlined copies GCC 12 misreads as overflows.
+inline void append(Bytes& b, std::initializer_list<uint8_t> bytes) {
+    const size_t n = b.size();
+    b.resize(n + bytes.size());
+    std::copy(bytes.begin(), bytes.end(), b.begin() + n);
+}
+
 inline void put32(Bytes& b, uint32_t v) {
     put16(b, v & 0xFFFF);
     put16(b, v >> 16);
@@ -67,7 +77,7 @@ inline Bytes colorBody(uint8_t skip, uint8_t count, const Bytes& components) {
 // pixels (three packets: 127 + 127 + 66).
 inline Bytes solidByteRun(uint8_t index) {
     Bytes b;
-    for (int y = 0; y < FLI_H; y++) b.insert(b.end(), {3, 127, index, 127, index, 66, index});
+    for (int y = 0; y < FLI_H; y++) append(b, {3, 127, index, 127, index, 66, index});
     return b;
 }
 

@@ -31,9 +31,9 @@ protected:
 TEST_F(FliDecode, ColorPacketsSkipOnAndCountZeroMeans256) {
     Bytes d;
     put16(d, 2);
-    d.insert(d.end(), {2, 1, 1, 2, 3});  // entry 2
-    d.insert(d.end(), {1, 0});           // skip to 4, then 256 colours: 4..255 kept, the rest dropped
-    for (int k = 0; k < 256; k++) d.insert(d.end(), {static_cast<uint8_t>(k), 0x80, 0xFF});
+    append(d, {2, 1, 1, 2, 3});  // entry 2
+    append(d, {1, 0});           // skip to 4, then 256 colours: 4..255 kept, the rest dropped
+    for (int k = 0; k < 256; k++) append(d, {static_cast<uint8_t>(k), 0x80, 0xFF});
     d.push_back(0x77);
     store(d);
     FliColor(0);
@@ -79,11 +79,11 @@ TEST_F(FliDecode, LcWritesItsRowsAndTheLineCounterRunsOnAcrossChunks) {
     Bytes d;
     put16(d, 10);
     put16(d, 1);
-    d.insert(d.end(), {1, 5, 3, 7, 8, 9});
+    append(d, {1, 5, 3, 7, 8, 9});
     const uint32_t second = d.size();
     put16(d, 2);  // counts on from row 11: row 13
     put16(d, 1);
-    d.insert(d.end(), {2, 0, 0x80, 4, 300 - 256, 0});  // 128 pixels of index 4, then a size-0 packet
+    append(d, {2, 0, 0x80, 4, 300 - 256, 0});  // 128 pixels of index 4, then a size-0 packet
     store(d);
     FliLc();
     EXPECT_EQ(flii, second);
@@ -117,7 +117,7 @@ TEST_F(FliDecode, LcRowsAndRunsPastThePictureAreDropped) {
     Bytes d;
     put16(d, 199);
     put16(d, 3);
-    for (int l = 0; l < 3; l++) d.insert(d.end(), {3, 255, 0x80, 6, 0, 0x80, 6, 0, 0x80, 6});
+    for (int l = 0; l < 3; l++) append(d, {3, 255, 0x80, 6, 0, 0x80, 6, 0, 0x80, 6});
     store(d);
     FliLc();
     EXPECT_EQ(changedPixels(), 65u);  // row 199 from column 255 to the last pixel
@@ -130,7 +130,7 @@ TEST_F(FliDecode, LcRowsAndRunsPastThePictureAreDropped) {
     Bytes w;
     put16(w, 65530);
     put16(w, 1);
-    w.insert(w.end(), {1, 0, 1, 9});
+    append(w, {1, 0, 1, 9});
     store(w);
     FliLc();
     EXPECT_EQ(vga_screen[4 * 320], 9);
@@ -153,9 +153,9 @@ TEST_F(FliDecode, ByteRunRunsOnAcrossLinesAndTakesItsLineCountFromTheHeader) {
     // Two lines: the first writes 3 x 127 pixels (past its own row), the second
     // goes on from pixel 381; then a 0x80 literal of 128 bytes and a size-0 packet.
     Bytes d = {3, 127, 1, 127, 1, 127, 1};
-    d.insert(d.end(), {3, 0x80});
+    append(d, {3, 0x80});
     for (int k = 0; k < 128; k++) d.push_back(static_cast<uint8_t>(k));
-    d.insert(d.end(), {0, 42, 2, 5});
+    append(d, {0, 42, 2, 5});
     d.push_back(77);  // beyond the two lines
     store(d, 2);
     FliBrun();
@@ -178,7 +178,7 @@ TEST_F(FliDecode, ByteRunHeightZeroReturnsAtOnceAndTallPicturesStayInside) {
     // Height 400: 400 lines of literal runs, twice the picture; the excess is dropped.
     Bytes tall;
     for (int y = 0; y < 400; y++) {
-        tall.insert(tall.end(), {3, 0x80});
+        append(tall, {3, 0x80});
         tall.insert(tall.end(), 128, 3);
         tall.push_back(0x80);
         tall.insert(tall.end(), 128, 3);

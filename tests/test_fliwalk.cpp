@@ -26,13 +26,13 @@ Bytes lcPixel(uint16_t skip, uint8_t x, uint8_t index) {
     Bytes b;
     put16(b, skip);
     put16(b, 1);
-    b.insert(b.end(), {1, x, 1, index});
+    append(b, {1, x, 1, index});
     return chunk(CHUNK_LC, b);
 }
 
 TEST_F(FliWalk, MovesBySizeFieldsNotByWhatTheDecodersRead) {
     Bytes colours = palette();
-    colours.insert(colours.end(), {0xFF, 0xFF, 0xFF, 0xFF});  // inside the chunk, past its packets
+    append(colours, {0xFF, 0xFF, 0xFF, 0xFF});  // inside the chunk, past its packets
     colours[0] += 4;
     Bytes first = frame({colours, chunk(CHUNK_BYTE_RUN, solidByteRun(1))});
     const Bytes junk(9, 0xFF);  // inside the frame, after its chunks
