@@ -94,11 +94,16 @@ extern uint16_t yline;       // LC line counter, 0 at every frame start, wraps a
 extern FrameHeader FRMhdr;   // the current frame header
 extern ChunkHeader CHKhdr;   // the current chunk header
 
-// What one walk call (FLImainLoad, MainFLI, FLIplay) may spend. No well-formed
-// file comes near these; they bound the time a hostile one takes.
-constexpr uint64_t WALK_WORK = 2ull * FLI_STORE;       // units: one a header or data byte read,
-constexpr uint64_t BLACK_WORK = SLOT_WORDS / 64;       // and this much for clearing the picture
-constexpr uint32_t UNHANDLED_LINES = 65535;            // lines printed for unhandled chunk types
+// What one walk call (FLImainLoad, MainFLI, FLIplay) may spend, in units of
+// one header or data byte read. No well-formed file comes near it (a file
+// holds at most 32 MiB, each byte read once); it bounds what a hostile one
+// costs. The fuzzer's build sets a smaller one so that each run stays short.
+#ifndef VELMORANTE_WALK_WORK
+#define VELMORANTE_WALK_WORK (2ull * FLI_STORE)
+#endif
+constexpr uint64_t WALK_WORK = VELMORANTE_WALK_WORK;
+constexpr uint64_t BLACK_WORK = SLOT_WORDS / 64;  // units for clearing the picture
+constexpr uint32_t UNHANDLED_LINES = 65535;       // lines a walk call prints for unhandled chunk types
 
 // Loads "robotrk.fli" and walks 698 frames into slots 1..698, starting from a
 // clean walk (first frame header, black picture and palette). Leaves flii after
