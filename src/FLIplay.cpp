@@ -168,24 +168,32 @@ static inline uint32_t colourWord(uint32_t at, unsigned shift) {
     return (r << 16 | g << 8 | b) & PIXEL_MASK;
 }
 
-constexpr uint32_t FULL_PACKET = 256;  // a COLOR packet's count of 0 means 256 colours
+// Chunk data layouts.
+constexpr uint32_t COLOR_PACKETS_SIZE = 2;  // COLOR: u16 packet count, then packets:
+constexpr uint32_t COLOR_PACKET_HDR = 2;    //   skip byte, count byte (0 means FULL_PACKET),
+constexpr uint32_t COLOR_RGB = 3;           //   then count r, g, b triples
+constexpr uint32_t FULL_PACKET = 256;
+constexpr uint32_t LC_SKIP = 0;             // LC: u16 rows to skip,
+constexpr uint32_t LC_LINES = 2;            //     u16 line count,
+constexpr uint32_t LC_HDR = 4;              //     then lines: packet count byte, packets of
+constexpr uint32_t LC_PACKET_HDR = 2;       //     column skip byte and signed size byte
 
 void FliColor(int shift_selector) {
     const unsigned shift = shift_selector ? COLOR_64_SHIFT : 0;
     uint32_t p = flii;
     const uint32_t packets = fliU16(p);
-    p += 2;
-    uint64_t i = 0, read = 2;
+    p += COLOR_PACKETS_SIZE;
+    uint64_t i = 0, read = COLOR_PACKETS_SIZE;
     for (uint32_t k = 0; k < packets; k++) {
         i += fliByte(p);
         const uint32_t count = fliByte(p + 1) ? fliByte(p + 1) : FULL_PACKET;
-        p += 2;
+        p += COLOR_PACKET_HDR;
         // Colours past the last entry are dropped unread; the cursor moves over them.
         const uint32_t kept = i < PALETTE_SIZE ? static_cast<uint32_t>(std::min<uint64_t>(count, PALETTE_SIZE - i)) : 0;
-        for (uint32_t c = 0; c < kept; c++) setColour(i + c, colourWord(p + 3 * c, shift));
+        for (uint32_t c = 0; c < kept; c++) setColour(i + c, colourWord(p + COLOR_RGB * c, shift));
         i += count;
-        p += 3 * count;
-        read += 2 + 3 * kept;
+        p += COLOR_RGB * count;
+        read += COLOR_PACKET_HDR + COLOR_RGB * kept;
     }
     charge(read);
     flii = p;
@@ -193,16 +201,16 @@ void FliColor(int shift_selector) {
 
 void FliLc() {
     uint32_t p = flii;
-    yline = static_cast<uint16_t>(yline + fliU16(p));
-    const uint32_t lines = fliU16(p + 2);
-    p += 4;
+    yline = static_cast<uint16_t>(yline + fliU16(p + LC_SKIP));
+    const uint32_t lines = fliU16(p + LC_LINES);
+    p += LC_HDR;
     for (uint32_t l = 0; l < lines; l++) {
         uint64_t x = static_cast<uint64_t>(yline) * FLI_W;
         const uint32_t packets = fliByte(p++);
         for (uint32_t k = 0; k < packets; k++) {
             x += fliByte(p);
             const int n = static_cast<int8_t>(fliByte(p + 1));
-            p += 2;
+            p += LC_PACKET_HDR;
             if (n > 0) {  // n literal pixels
                 copyPixels(x, p, n);
                 p += n;
