@@ -1,13 +1,16 @@
 # make run   installs what is missing, builds, starts the demo from data/
 # make test  the same set-up, then every test on a Release build and again
-#            under AddressSanitizer + UndefinedBehaviorSanitizer
+#            under AddressSanitizer + UndefinedBehaviorSanitizer, then a short
+#            libFuzzer run of the frame walk (clang, in its own build tree)
 # make bench the benchmarks, each figure as a ratio to a baseline of the same run
 RELEASE := build/release
 SANITIZE := build/sanitize
+FUZZ := build/fuzz
+FUZZ_SECONDS ?= 25
 JOBS ?= $(shell nproc)
 SANITIZER_ENV := ASAN_OPTIONS=detect_leaks=0:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-.PHONY: all deps build build-sanitize run test test-release test-sanitize bench clean
+.PHONY: all deps build build-sanitize build-fuzz run test test-release test-sanitize test-fuzz bench clean
 
 all: build
 
@@ -22,16 +25,29 @@ build-sanitize: deps
 	@cmake -S . -B $(SANITIZE) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORANTE_SANITIZE=ON -DVELMORANTE_BENCH=OFF >/dev/null
 	@cmake --build $(SANITIZE) -j $(JOBS)
 
+build-fuzz: deps
+	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORANTE_FUZZ=ON >/dev/null
+	@cmake --build $(FUZZ) -j $(JOBS)
+
 run: build
 	cd data && ../$(RELEASE)/velmorante
 
-test: test-release test-sanitize
+test: test-fuzz test-release test-sanitize
 
 test-release: build
 	cd $(RELEASE) && ctest --output-on-failure -j $(JOBS)
 
 test-sanitize: build-sanitize
 	cd $(SANITIZE) && $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS)
+
+# Seeds: the FLI test files and the head of robotrk.fli; stdout (the lines
+# for unhandled chunk types) is closed. Any crash, sanitizer report or input
+# slower than the timeout fails the run.
+test-fuzz: build-fuzz
+	@mkdir -p $(FUZZ)/corpus
+	@head -c 65536 data/robotrk.fli > $(FUZZ)/corpus/robotrk-head.fli
+	$(SANITIZER_ENV) $(FUZZ)/tests/fuzz/fuzz_fli_walk -max_total_time=$(FUZZ_SECONDS) -timeout=20 \
+		-max_len=65536 -close_fd_mask=1 -print_final_stats=1 $(FUZZ)/corpus tests/data/fli
 
 bench: build
 	$(RELEASE)/bench/velmorante_bench

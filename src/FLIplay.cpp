@@ -1,7 +1,13 @@
-// FLIplay: the frame volume, loading of the animation file, and the walk that
-// decodes it into the volume.
+// FLIplay: the frame volume, loading of the animation file, the walk that
+// decodes it into the volume, the chunk decoders and the playback helpers.
+//
+// Trust model: the file is untrusted. Every read of the store goes through
+// fliByte and its kin, every picture or palette write through copyPixels,
+// fillPixels or setColour, and each walk call has a work allowance, so no
+// file, however broken, reaches outside the stores or takes long to load.
 #include "FLIplay.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -55,6 +61,15 @@ static void fillNoise() {
     }
 }
 
+// The store after `copied` file bytes of the `wanted` ones: the missing ones
+// read as 255, the end-of-file value cut to 8 bits; what an earlier, longer
+// load left beyond them goes back to zero.
+static void finishStore(uint32_t copied, uint32_t wanted) {
+    memset(fli + copied, 0xFF, wanted - copied);
+    if (fliLoaded > wanted) memset(fli + wanted, 0, fliLoaded - wanted);
+    fliLoaded = wanted;
+}
+
 void FLIload(const char* path) {
     FILE* f = fopen(path, "rb");
     if (!f) {
@@ -66,19 +81,301 @@ void FLIload(const char* path) {
     (void)got;  // a short header keeps zeros where the file ended
     parseHeader(raw);
 
-    // The copy is byte for byte what the size field asks for; past the end of
-    // the file every byte reads as 255, the end-of-file value cut to 8 bits.
+    // The copy is byte for byte what the size field asks for.
     uint32_t wanted = frameBytesWanted(FLIhdr.size);
     uint32_t copied = 0;
     if (fseek(f, FLI_HEADER_SIZE, SEEK_SET) == 0) copied = static_cast<uint32_t>(fread(fli, 1, wanted, f));
     fclose(f);
-    memset(fli + copied, 0xFF, wanted - copied);
-    if (fliLoaded > wanted) memset(fli + wanted, 0, fliLoaded - wanted);
-    fliLoaded = wanted;
+    finishStore(copied, wanted);
 
     fillNoise();
 }
 
+void FLIloadMemory(const uint8_t* file, uint64_t length) {
+    uint8_t raw[FLI_HEADER_SIZE] = {};
+    memcpy(raw, file, length < FLI_HEADER_SIZE ? length : FLI_HEADER_SIZE);
+    parseHeader(raw);
+    const uint32_t wanted = frameBytesWanted(FLIhdr.size);
+    const uint64_t present = length > FLI_HEADER_SIZE ? length - FLI_HEADER_SIZE : 0;
+    const uint32_t copied = present < wanted ? static_cast<uint32_t>(present) : wanted;
+    memcpy(fli, file + FLI_HEADER_SIZE, copied);
+    finishStore(copied, wanted);
+}
+
+// ---- Walk state -------------------------------------------------------------------
+uint32_t flii;
+uint32_t nextflii;
+uint32_t nextchunk;
+uint32_t nframe;
+uint16_t yline;
+FrameHeader FRMhdr;
+ChunkHeader CHKhdr;
+uint8_t vga_screen[SLOT_WORDS];
+uint32_t rgb[PALETTE_SIZE];
+
+// What the current walk call may still spend, and print (see WALK_WORK).
+static uint64_t workLeft;
+static uint32_t linesLeft;
+
+static void charge(uint64_t units) { workLeft = units < workLeft ? workLeft - units : 0; }
+
+// ---- Bounded store reads ------------------------------------------------------------
+// Every read of the store goes through these. Offsets are 32-bit and wrap; a
+// byte past the end of the store reads as 0, like the store's unused tail.
+static inline uint8_t fliByte(uint32_t at) { return at < FLI_STORE ? fli[at] : 0; }
+
+static inline uint16_t fliU16(uint32_t at) {
+    return static_cast<uint16_t>(fliByte(at) | fliByte(at + 1) << 8);
+}
+
+static inline uint32_t fliU32(uint32_t at) {
+    return static_cast<uint32_t>(fliU16(at)) | static_cast<uint32_t>(fliU16(at + 2)) << 16;
+}
+
+// n bytes from `at` on into dst.
+static void fliBytes(uint8_t* dst, uint32_t at, uint32_t n) {
+    if (at < FLI_STORE && n <= FLI_STORE - at) {
+        memcpy(dst, fli + at, n);
+        return;
+    }
+    for (uint32_t k = 0; k < n; k++) dst[k] = fliByte(at + k);
+}
+
+// ---- Bounded picture and palette writes ----------------------------------------------
+// Runs are cut at the picture's last pixel; palette entries past 255 are dropped.
+static inline uint32_t roomFrom(uint64_t x, uint32_t n) {
+    if (x >= SLOT_WORDS) return 0;
+    return n < SLOT_WORDS - x ? n : static_cast<uint32_t>(SLOT_WORDS - x);
+}
+
+static inline void copyPixels(uint64_t x, uint32_t at, uint32_t n) {
+    if (const uint32_t room = roomFrom(x, n)) fliBytes(vga_screen + x, at, room);
+}
+
+static inline void fillPixels(uint64_t x, uint8_t index, uint32_t n) {
+    if (const uint32_t room = roomFrom(x, n)) memset(vga_screen + x, index, room);
+}
+
+static inline void setColour(uint64_t i, uint32_t word) {
+    if (i < PALETTE_SIZE) rgb[i] = word;
+}
+
+// ---- Chunk decoders --------------------------------------------------------------------
+// A palette word from the three components at `at`, each shifted but not masked,
+// so a COLOR_64 component above 63 spills into the next colour up.
+static inline uint32_t colourWord(uint32_t at, unsigned shift) {
+    const uint32_t r = fliByte(at) << shift, g = fliByte(at + 1) << shift, b = fliByte(at + 2) << shift;
+    return (r << 16 | g << 8 | b) & PIXEL_MASK;
+}
+
+// Chunk data layouts.
+constexpr uint32_t COLOR_PACKETS_SIZE = 2;  // COLOR: u16 packet count, then packets:
+constexpr uint32_t COLOR_PACKET_HDR = 2;    //   skip byte, count byte (0 means FULL_PACKET),
+constexpr uint32_t COLOR_RGB = 3;           //   then count r, g, b triples
+constexpr uint32_t FULL_PACKET = 256;
+constexpr uint32_t LC_SKIP = 0;             // LC: u16 rows to skip,
+constexpr uint32_t LC_LINES = 2;            //     u16 line count,
+constexpr uint32_t LC_HDR = 4;              //     then lines: packet count byte, packets of
+constexpr uint32_t LC_PACKET_HDR = 2;       //     column skip byte and signed size byte
+
+void FliColor(int shift_selector) {
+    const unsigned shift = shift_selector ? COLOR_64_SHIFT : 0;
+    uint32_t p = flii;
+    const uint32_t packets = fliU16(p);
+    p += COLOR_PACKETS_SIZE;
+    uint64_t i = 0, read = COLOR_PACKETS_SIZE;
+    for (uint32_t k = 0; k < packets; k++) {
+        i += fliByte(p);
+        const uint32_t count = fliByte(p + 1) ? fliByte(p + 1) : FULL_PACKET;
+        p += COLOR_PACKET_HDR;
+        // Colours past the last entry are dropped unread; the cursor moves over them.
+        const uint32_t kept = i < PALETTE_SIZE ? static_cast<uint32_t>(std::min<uint64_t>(count, PALETTE_SIZE - i)) : 0;
+        for (uint32_t c = 0; c < kept; c++) setColour(i + c, colourWord(p + COLOR_RGB * c, shift));
+        i += count;
+        p += COLOR_RGB * count;
+        read += COLOR_PACKET_HDR + COLOR_RGB * kept;
+    }
+    charge(read);
+    flii = p;
+}
+
+void FliLc() {
+    uint32_t p = flii;
+    yline = static_cast<uint16_t>(yline + fliU16(p + LC_SKIP));
+    const uint32_t lines = fliU16(p + LC_LINES);
+    p += LC_HDR;
+    for (uint32_t l = 0; l < lines; l++) {
+        uint64_t x = static_cast<uint64_t>(yline) * FLI_W;
+        const uint32_t packets = fliByte(p++);
+        for (uint32_t k = 0; k < packets; k++) {
+            x += fliByte(p);
+            const int n = static_cast<int8_t>(fliByte(p + 1));
+            p += LC_PACKET_HDR;
+            if (n > 0) {  // n literal pixels
+                copyPixels(x, p, n);
+                p += n;
+                x += n;
+            } else if (n < 0) {  // one index, -n times (0x80: 128)
+                fillPixels(x, fliByte(p++), -n);
+                x += -n;
+            }
+        }
+        yline = static_cast<uint16_t>(yline + 1);
+    }
+    charge(p - flii);
+    flii = p;
+}
+
+void FliBlack() {
+    memset(vga_screen, 0, sizeof vga_screen);
+    rgb[0] = 0;
+    charge(BLACK_WORK);
+}
+
+void FliBrun() {
+    const uint32_t lines = FLIhdr.height;
+    if (lines == 0) return;
+    uint32_t p = flii;
+    uint64_t x = 0;  // runs on across lines: never re-aligned at a line start
+    for (uint32_t l = 0; l < lines; l++) {
+        const uint32_t packets = fliByte(p++);
+        for (uint32_t k = 0; k < packets; k++) {
+            const int n = static_cast<int8_t>(fliByte(p++));
+            if (n > 0) {  // one index, n times
+                fillPixels(x, fliByte(p++), n);
+                x += n;
+            } else if (n < 0) {  // -n literal pixels (0x80: 128)
+                copyPixels(x, p, -n);
+                p += -n;
+                x += -n;
+            } else {
+                p++;  // size 0 still carries a byte, and writes nothing
+            }
+        }
+    }
+    charge(p - flii);
+    flii = p;
+}
+
+void FliCopy() {
+    copyPixels(0, flii, SLOT_WORDS);
+    flii += SLOT_WORDS;
+    charge(SLOT_WORDS);
+}
+
+void DoType(uint16_t type) {
+    switch (type) {
+    case CHUNK_COLOR_256: FliColor(0); break;
+    case CHUNK_COLOR_64: FliColor(1); break;
+    case CHUNK_LC: FliLc(); break;
+    case CHUNK_BLACK: FliBlack(); break;
+    case CHUNK_BYTE_RUN: FliBrun(); break;
+    case CHUNK_COPY: FliCopy(); break;
+    default: printf("%d\n", CHKhdr.type); break;
+    }
+}
+
+// ---- Frame walk --------------------------------------------------------------------------
+void ReadFrameHDR() {
+    FRMhdr.size = fliU32(flii + FRMHDR_SIZE);
+    FRMhdr.magic = fliU16(flii + FRMHDR_MAGIC);
+    FRMhdr.chunks = fliU16(flii + FRMHDR_CHUNKS);
+    fliBytes(FRMhdr.reserved, flii + FRMHDR_RESERVED, FRAME_RESERVED);
+    nextflii = flii + FRMhdr.size;
+    flii += FRAME_HDR_SIZE;
+    charge(FRAME_HDR_SIZE);
+}
+
+void ReadChunkHDR() {
+    CHKhdr.size = fliU32(flii + CHKHDR_SIZE);
+    CHKhdr.type = fliU16(flii + CHKHDR_TYPE);
+    nextchunk = flii + CHKhdr.size;
+    flii += CHUNK_HDR_SIZE;
+    charge(CHUNK_HDR_SIZE);
+}
+
+static bool decodable(uint16_t type) {
+    return type == CHUNK_COLOR_256 || type == CHUNK_COLOR_64 || type == CHUNK_LC || type == CHUNK_BLACK ||
+           type == CHUNK_BYTE_RUN || type == CHUNK_COPY;
+}
+
+// The chunks of the frame whose header was just read, each through DoType; the
+// walk moves on by each chunk's size field, never by what its decoder read.
+// Decoders only overwrite, so two shortcuts give the same picture and palette:
+// a chunk that starts where the one before it started (size 0) is not decoded
+// again unless it is LC (its rows move on with yline), and a BLACK chunk while
+// the picture is still black from the last one only blackens rgb[0].
+static void walkChunks() {
+    uint32_t p = flii, previous = 0;
+    bool black = false;
+    for (uint32_t c = 0; c < FRMhdr.chunks && workLeft > 0; c++) {
+        const bool again = c > 0 && p == previous;
+        flii = p;
+        ReadChunkHDR();
+        const uint16_t type = CHKhdr.type;
+        if (!decodable(type)) {
+            if (linesLeft > 0) {
+                linesLeft--;
+                DoType(type);
+            }
+        } else if (again && type != CHUNK_LC) {
+        } else if (type == CHUNK_BLACK && black) {
+            rgb[0] = 0;
+        } else {
+            DoType(type);
+        }
+        if (type == CHUNK_BLACK) black = true;
+        if (type == CHUNK_LC || type == CHUNK_BYTE_RUN || type == CHUNK_COPY) black = false;
+        previous = p;
+        p = nextchunk;
+    }
+}
+
+// One frame at flii: header, yline = 0, chunks, then on to the next frame by
+// the frame's own size field.
+static void walkFrame() {
+    ReadFrameHDR();
+    yline = 0;
+    walkChunks();
+    flii = nextflii;
+    nframe++;
+}
+
+static void startWalkCall() {
+    workLeft = WALK_WORK;
+    linesLeft = UNHANDLED_LINES;
+}
+
+void FLIplay() {
+    startWalkCall();
+    walkFrame();
+}
+
+void FLIshow(uint32_t* dest) {
+    for (uint32_t i = 0; i < SLOT_WORDS; i++) dest[i] = rgb[vga_screen[i]];  // hot loop: one look-up a pixel
+}
+
+void MainFLI() {
+    startWalkCall();
+    do {
+        walkFrame();
+        if (nframe >= 1 && nframe < SLOTS) FLIshow(frames + static_cast<size_t>(nframe) * SLOT_WORDS);
+    } while (nframe <= ANIM_FRAMES - 1);
+}
+
+// Everything a walk reads or writes back to its start-up value, so that a load
+// does not depend on an earlier one.
+static void resetWalk() {
+    flii = nextflii = nextchunk = nframe = 0;
+    yline = 0;
+    FRMhdr = {};
+    CHKhdr = {};
+    memset(vga_screen, 0, sizeof vga_screen);
+    memset(rgb, 0, sizeof rgb);
+}
+
 void FLImainLoad() {
     FLIload(FLI_FILE);
+    resetWalk();
+    MainFLI();
 }

@@ -47,5 +47,106 @@ extern FliHeader FLIhdr;        // the file's first 128 bytes
 // opened is named on stderr and leaves everything untouched.
 void FLIload(const char* path);
 
-// Loads "robotrk.fli" and walks its frames into slots 1..698.
+// The same for a file already in memory (`length` bytes), without the noise
+// slots: the fuzzer and the tests feed the walk this way.
+void FLIloadMemory(const uint8_t* file, uint64_t length);
+
+// ---- Frame and chunk walk -------------------------------------------------------
+// Frame header, 16 bytes: the frame's own size (header included), a magic, the
+// number of chunks, 8 reserved bytes.
+constexpr uint32_t FRAME_HDR_SIZE = 16;
+constexpr int FRMHDR_SIZE = 0;       // u32
+constexpr int FRMHDR_MAGIC = 4;      // u16: 0xF1FA (copied, not checked)
+constexpr int FRMHDR_CHUNKS = 6;     // u16
+constexpr int FRMHDR_RESERVED = 8;   // 8 bytes
+constexpr int FRAME_RESERVED = 8;
+constexpr uint16_t FRAME_MAGIC = 0xF1FA;
+
+// Chunk header, 6 bytes: the chunk's own size (header included) and its type.
+constexpr uint32_t CHUNK_HDR_SIZE = 6;
+constexpr int CHKHDR_SIZE = 0;  // u32
+constexpr int CHKHDR_TYPE = 4;  // u16
+
+// Chunk types of the FLI format that the decoders handle.
+constexpr uint16_t CHUNK_COLOR_256 = 4;  // palette packets, 8-bit components
+constexpr uint16_t CHUNK_COLOR_64 = 11;  // palette packets, 6-bit components
+constexpr uint16_t CHUNK_LC = 12;        // line-compressed delta
+constexpr uint16_t CHUNK_BLACK = 13;     // whole picture index 0
+constexpr uint16_t CHUNK_BYTE_RUN = 15;  // run-length full picture
+constexpr uint16_t CHUNK_COPY = 16;      // uncompressed full picture
+
+struct FrameHeader {
+    uint32_t size;
+    uint16_t magic, chunks;
+    uint8_t reserved[FRAME_RESERVED];
+};
+
+struct ChunkHeader {
+    uint32_t size;
+    uint16_t type;
+};
+
+extern uint32_t flii;        // read cursor into fli; decoders start at it and advance it
+extern uint32_t nextflii;    // start of the next frame: frame start + frame size (wraps)
+extern uint32_t nextchunk;   // start of the next chunk: chunk start + chunk size (wraps)
+extern uint32_t nframe;      // frames walked; the last slot written during a load
+extern uint16_t yline;       // LC line counter, 0 at every frame start, wraps at 65,536
+extern FrameHeader FRMhdr;   // the current frame header
+extern ChunkHeader CHKhdr;   // the current chunk header
+
+// What one walk call (FLImainLoad, MainFLI, FLIplay) may spend, in units of
+// one header or data byte read. No well-formed file comes near it (a file
+// holds at most 32 MiB, each byte read once); it bounds what a hostile one
+// costs. The fuzzer's build sets a smaller one so that each run stays short.
+#ifndef VELMORANTE_WALK_WORK
+#define VELMORANTE_WALK_WORK (2ull * FLI_STORE)
+#endif
+constexpr uint64_t WALK_WORK = VELMORANTE_WALK_WORK;
+constexpr uint64_t BLACK_WORK = SLOT_WORDS / 64;  // units for clearing the picture
+constexpr uint32_t UNHANDLED_LINES = 65535;       // lines a walk call prints for unhandled chunk types
+
+// Loads "robotrk.fli" and walks 698 frames into slots 1..698, starting from a
+// clean walk (first frame header, black picture and palette). Leaves flii after
+// the 698th frame. Once the call's work is spent, frames are walked by their
+// headers alone and their slots repeat the picture.
 void FLImainLoad();
+
+// Decodes the chunk whose data starts at flii through the decoder for `type`;
+// any other type prints CHKhdr.type as "%d\n" on stdout and decodes nothing.
+void DoType(uint16_t type);
+
+// ---- Chunk decoders ---------------------------------------------------------------
+constexpr uint32_t PALETTE_SIZE = 256;   // entries of rgb
+constexpr unsigned COLOR_64_SHIFT = 2;   // 6-bit components become 0..252
+constexpr uint32_t PIXEL_MASK = 0x00FFFFFF;  // pixel words keep their top byte 0
+
+extern uint8_t vga_screen[SLOT_WORDS];  // the current 8-bit picture, 320 x 200, row 0 at the top
+extern uint32_t rgb[PALETTE_SIZE];      // the current palette, 0x00RRGGBB
+
+// Palette packets at flii (selector 0: COLOR_256, 1: COLOR_64, shifted by 2,
+// not masked; the top byte is cleared). Entries past 255 are dropped. flii ends
+// after the last packet.
+void FliColor(int shift_selector);
+// LC delta at flii; rows count on from yline. Pixels past 63,999 are dropped.
+// flii ends after the last line.
+void FliLc();
+// Picture all index 0, and rgb[0] black. flii stays.
+void FliBlack();
+// Byte runs for FLIhdr.height lines, one position running on across lines.
+// Height 0 returns at once; otherwise flii ends after the last packet.
+void FliBrun();
+// 64,000 picture bytes from flii; flii moves past them.
+void FliCopy();
+
+// ---- Frame playback helpers -------------------------------------------------------
+// The frame header at flii into FRMhdr; nextflii = flii + size; flii += 16.
+void ReadFrameHDR();
+// The chunk header at flii into CHKhdr; nextchunk = flii + size; flii += 6.
+void ReadChunkHDR();
+// Decodes the frame at flii into vga_screen and rgb; flii = nextflii, nframe + 1.
+void FLIplay();
+// Walks on from flii: a frame, nframe + 1, its picture into slot nframe; again
+// while nframe <= 697. A frame with no slot left (past 767) is walked, not kept.
+void MainFLI();
+// The current picture through the palette into 64,000 packed words at `dest`.
+void FLIshow(uint32_t* dest);
