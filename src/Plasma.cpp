@@ -597,11 +597,11 @@ __attribute__((target("avx2"))) static void windowOffsets(uint32_t* at, int grou
 // The windows of pixels k and k + 4 of a group in the low and the high lane,
 // reordered into pairs. Two broadcast loads and a blend: the loads need no
 // shuffle unit, which the rest of the filter keeps busy.
-__attribute__((target("avx2"))) static inline __m256i windowPairs(const WindowTable& t, const uint32_t* at, int k) {
-    const __m256i low = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t.bytes + at[k])));
-    const __m256i high =
-        _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t.bytes + at[k + 4])));
-    return _mm256_shuffle_epi8(_mm256_blend_epi32(low, high, 0xF0), t.toPairs);
+__attribute__((target("avx2"))) static inline __m256i windowPairs(const uint8_t* bytes, __m256i toPairs, const uint32_t* at,
+                                                                 int k) {
+    const __m256i low = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at[k])));
+    const __m256i high = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at[k + 4])));
+    return _mm256_shuffle_epi8(_mm256_blend_epi32(low, high, 0xF0), toPairs);
 }
 
 // The pairs of eight pixels, one vector per kind, pixel k in 32-bit lane k.
@@ -643,9 +643,13 @@ __attribute__((target("avx2"))) static void filterWindows(uint32_t* out, const u
                                                    0, 1, 0, 1, 4, 5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13);
     const __m256i zero = _mm256_setzero_si256(), lowWord = _mm256_set1_epi32(0xFFFF);
     const __m256i pickRightExtra = _mm256_set1_epi16(0x00FF), pickLeft = _mm256_set1_epi16(0x0001);
+    const uint8_t* const bytes = t.bytes;  // in registers, not reloaded after each store
+    const __m256i toPairs = t.toPairs;
+#pragma GCC unroll 2
     for (int g = 0; g < groups; g++, nextEight(p)) {  // hot loop: eight pixels from their windows
         const uint32_t* a = at + 8 * g;
-        const EightWindows w = byKind(windowPairs(t, a, 0), windowPairs(t, a, 1), windowPairs(t, a, 2), windowPairs(t, a, 3));
+        const EightWindows w = byKind(windowPairs(bytes, toPairs, a, 0), windowPairs(bytes, toPairs, a, 1),
+                                      windowPairs(bytes, toPairs, a, 2), windowPairs(bytes, toPairs, a, 3));
         const __m256i fx = _mm256_shuffle_epi8(p.u, fractionTwice), fy = _mm256_shuffle_epi8(p.v, fractionTwice);
         const __m256i fyHigh = _mm256_cmpgt_epi16(zero, fy);
         // Byte weights (1, 0) keep the left texel, (0, 1) where fx >= 32768 the right one.
