@@ -550,12 +550,12 @@ struct WindowTable {
 
 // Rows that step further across the texture than down it read rowWindows.
 __attribute__((target("avx2"))) static WindowTable windowTableFor(RotoSteps s) {
-    // A rowWindows window: B R G of (tx, ty), (tx, ty + 1), then of tx + 1.
+    // A rowWindows window: the blue, red, green pairs (tx, ty) over (tx, ty + 1), then those of tx + 1.
     if (std::llabs(s.stepA) >= std::llabs(s.stepB))
         return {rowWindows, _mm256_set1_epi32(LINE_BYTES << 16 | PAIR_BYTES),
                 _mm256_setr_epi8(0, 6, 2, 8, 1, 7, 3, 9, 4, 10, 5, 11, -1, -1, -1, -1,  //
                                  0, 6, 2, 8, 1, 7, 3, 9, 4, 10, 5, 11, -1, -1, -1, -1)};
-    // A columnWindows window: B R G of (tx, ty), (tx + 1, ty), then of ty + 1.
+    // A columnWindows window: the blue, red, green pairs (tx, ty) beside (tx + 1, ty), then those of ty + 1.
     return {columnWindows, _mm256_set1_epi32(PAIR_BYTES << 16 | LINE_BYTES),
             _mm256_setr_epi8(0, 1, 2, 3, 6, 7, 8, 9, 4, 5, 10, 11, -1, -1, -1, -1,  //
                              0, 1, 2, 3, 6, 7, 8, 9, 4, 5, 10, 11, -1, -1, -1, -1)};
