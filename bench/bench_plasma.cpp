@@ -40,19 +40,27 @@ void BM_plasma(benchmark::State& state) {
 }
 BENCHMARK(BM_plasma)->Unit(benchmark::kMillisecond);
 
-// A turned, magnified view (neighbouring pixels often share texels) and a
-// turned, shrunk one (every pixel reads texels far from the last).
+// Views that read the texture differently: turned and magnified (neighbouring
+// pixels share texels), at its own size, turned and shrunk (every pixel reads
+// texels far from the last), and upright or on its side (rows walk along
+// texture rows or down texture columns). Arguments: angle, zoom in quarters.
 void BM_rotozoomer(benchmark::State& state) {
     fillTexture();
     SDL_Surface* s = BenchSurface();
-    const float zoom = static_cast<float>(state.range(0)) / 4;
+    const float angle = static_cast<float>(state.range(0)), zoom = static_cast<float>(state.range(1)) / 4;
     for (auto _ : state) {
-        rotozoomer(s, 33, zoom);
+        rotozoomer(s, angle, zoom);
         benchmark::ClobberMemory();
     }
     state.SetBytesProcessed(state.iterations() * FRAME_BYTES);
 }
-BENCHMARK(BM_rotozoomer)->Arg(2)->Arg(12)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_rotozoomer)
+    ->Args({33, 2})
+    ->Args({33, 4})
+    ->Args({33, 12})
+    ->Args({0, 4})
+    ->Args({90, 4})
+    ->Unit(benchmark::kMillisecond);
 
 void BM_rotozoomer_reference(benchmark::State& state) {
     fillTexture();
@@ -66,8 +74,11 @@ void BM_rotozoomer_reference(benchmark::State& state) {
 BENCHMARK(BM_rotozoomer_reference)->Unit(benchmark::kMillisecond);
 
 const bool registered = ReportRatio("BM_plasma", "BM_memcpy_plasma_frame") &&
-                        ReportRatio("BM_rotozoomer/2", "BM_memcpy_plasma_frame") &&
-                        ReportRatio("BM_rotozoomer/12", "BM_memcpy_plasma_frame") &&
+                        ReportRatio("BM_rotozoomer/33/2", "BM_memcpy_plasma_frame") &&
+                        ReportRatio("BM_rotozoomer/33/4", "BM_memcpy_plasma_frame") &&
+                        ReportRatio("BM_rotozoomer/33/12", "BM_memcpy_plasma_frame") &&
+                        ReportRatio("BM_rotozoomer/0/4", "BM_memcpy_plasma_frame") &&
+                        ReportRatio("BM_rotozoomer/90/4", "BM_memcpy_plasma_frame") &&
                         ReportRatio("BM_rotozoomer_reference", "BM_memcpy_plasma_frame");
 
 }  // namespace

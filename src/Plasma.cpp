@@ -486,44 +486,79 @@ void rotozoomerReference(SDL_Surface* surface, float angle, float zoom) {
     vram = pastLastPixel(surface, rows, cols);
 }
 
-// The 2 x 2 texels that filtering reads from each texel on, as 0x00RRGGBB
-// words in the order (tx, ty), (tx, ty + 1), (tx + 1, ty), (tx + 1, ty + 1),
-// wrapped, at index 256 ty + tx: one 16-byte load a pixel. Built from the
-// planes when they differ from the copy it was last built from (the planes
-// are plain globals).
-struct alignas(16) TexelBlock {
-    uint32_t words[4];
-};
-static TexelBlock texelBlocks[TEX_TEXELS];
-static uint8_t blocksFrom[3][TEX_TEXELS];
+// ---- Rotozoomer, AVX2 path ------------------------------------------------------
+// A filtered pixel reads a window of 2 x 2 texels in three planes: twelve
+// bytes. The two window tables hold each window's twelve bytes in one run, so
+// a pixel costs one 16-byte load. An entry is six bytes, the blue, red and
+// green pair of two neighbouring texels, and the window at a texel is its own
+// entry followed by the next one on the line. The first entry of each line
+// comes again at its end, so windows wrap without a test.
+constexpr int PAIR_BYTES = 6;                          // blue, red, green: each a pair of texels
+constexpr int LINE_ENTRIES = TEX_SIDE + 1;             // entry 256 repeats entry 0
+constexpr int LINE_BYTES = LINE_ENTRIES * PAIR_BYTES;  // 1542
+constexpr int WINDOW_LOAD = 16;                        // a window is read as 16 bytes, 12 of them used
+constexpr int WINDOW_TABLE_BYTES = TEX_SIDE * LINE_BYTES + WINDOW_LOAD;
+static_assert((TEX_SIDE - 1) * (LINE_BYTES + PAIR_BYTES) + WINDOW_LOAD <= WINDOW_TABLE_BYTES,
+              "the load of the last window stays inside its table");
+static_assert(FIX_SHIFT == 16, "the offsets take the texel bytes from the high 16-bit word of u and v");
 
-static inline uint32_t texelWord(int i) {
-    return static_cast<uint32_t>(rbmp[i]) << 16 | static_cast<uint32_t>(gbmp[i]) << 8 | bbmp[i];
+// Line ty of rowWindows holds, for tx = 0..256, the vertical pairs (tx, ty),
+// (tx, ty + 1); line tx of columnWindows holds, for ty = 0..256, the
+// horizontal pairs (tx, ty), (tx + 1, ty). A screen row that walks mostly
+// along texture rows reads the first, one that walks mostly down texture
+// columns the second: either way neighbouring pixels share cache lines.
+// Built from the planes when they differ from the copy last built from.
+alignas(64) static uint8_t rowWindows[WINDOW_TABLE_BYTES];
+alignas(64) static uint8_t columnWindows[WINDOW_TABLE_BYTES];
+static uint8_t windowsFrom[3][TEX_TEXELS];
+
+// The six bytes of an entry: blue, red and green of texel i, each followed by
+// the same plane's texel j.
+static inline void putPair(uint8_t* entry, int i, int j) {
+    entry[0] = bbmp[i], entry[1] = bbmp[j];
+    entry[2] = rbmp[i], entry[3] = rbmp[j];
+    entry[4] = gbmp[i], entry[5] = gbmp[j];
 }
 
-static void updateTexelBlocks() {
-    if (!memcmp(blocksFrom[0], rbmp, TEX_TEXELS) && !memcmp(blocksFrom[1], gbmp, TEX_TEXELS) &&
-        !memcmp(blocksFrom[2], bbmp, TEX_TEXELS))
+// Rebuilds both window tables when the texture planes have changed.
+static void updateWindowTables() {
+    if (!memcmp(windowsFrom[0], rbmp, TEX_TEXELS) && !memcmp(windowsFrom[1], gbmp, TEX_TEXELS) &&
+        !memcmp(windowsFrom[2], bbmp, TEX_TEXELS))
         return;
-    memcpy(blocksFrom[0], rbmp, TEX_TEXELS);
-    memcpy(blocksFrom[1], gbmp, TEX_TEXELS);
-    memcpy(blocksFrom[2], bbmp, TEX_TEXELS);
-    for (int ty = 0; ty < TEX_SIDE; ty++) {
-        const int row0 = ty * TEX_SIDE, row1 = (ty + 1) % TEX_SIDE * TEX_SIDE;
-        for (int tx = 0; tx < TEX_SIDE; tx++) {
-            const int tx1 = (tx + 1) % TEX_SIDE;
-            texelBlocks[row0 + tx] = {{texelWord(row0 + tx), texelWord(row1 + tx), texelWord(row0 + tx1),
-                                       texelWord(row1 + tx1)}};
+    memcpy(windowsFrom[0], rbmp, TEX_TEXELS);
+    memcpy(windowsFrom[1], gbmp, TEX_TEXELS);
+    memcpy(windowsFrom[2], bbmp, TEX_TEXELS);
+    for (int line = 0; line < TEX_SIDE; line++) {
+        const int next = (line + 1) % TEX_SIDE;
+        for (int e = 0; e < LINE_ENTRIES; e++) {
+            const int along = e % TEX_SIDE, at = line * LINE_BYTES + e * PAIR_BYTES;
+            putPair(rowWindows + at, line * TEX_SIDE + along, next * TEX_SIDE + along);
+            putPair(columnWindows + at, along * TEX_SIDE + line, along * TEX_SIDE + next);
         }
     }
 }
 
-// a + ((b - a) * w >> 16) on 16-bit lanes, w unsigned. mulhi reads a weight
-// of 32768 or more as w - 65536, which takes (b - a) off the product: in the
-// lanes wHigh marks (all ones there) the sum starts from b instead of a to
-// make up for it. Exact, rounding toward minus infinity.
-__attribute__((target("avx2"))) static inline __m256i lerpLanes(__m256i a, __m256i b, __m256i w, __m256i wHigh) {
-    return _mm256_add_epi16(_mm256_blendv_epi8(a, b, wHigh), _mm256_mulhi_epi16(_mm256_sub_epi16(b, a), w));
+// How a table is read: the window at texel (tx, ty) starts at byte
+// tx * (low word of offsetWeights) + ty * (high word), and toPairs reorders
+// its bytes, in each 128-bit lane, into left/right pairs:
+// [blue, red of the upper row | blue, red of the lower row | green upper, green lower | zero].
+struct WindowTable {
+    const uint8_t* bytes;
+    __m256i offsetWeights;
+    __m256i toPairs;
+};
+
+// Rows that step further across the texture than down it read rowWindows.
+__attribute__((target("avx2"))) static WindowTable windowTableFor(RotoSteps s) {
+    // A rowWindows window: the blue, red, green pairs (tx, ty) over (tx, ty + 1), then those of tx + 1.
+    if (std::llabs(s.stepA) >= std::llabs(s.stepB))
+        return {rowWindows, _mm256_set1_epi32(LINE_BYTES << 16 | PAIR_BYTES),
+                _mm256_setr_epi8(0, 6, 2, 8, 1, 7, 3, 9, 4, 10, 5, 11, -1, -1, -1, -1,  //
+                                 0, 6, 2, 8, 1, 7, 3, 9, 4, 10, 5, 11, -1, -1, -1, -1)};
+    // A columnWindows window: the blue, red, green pairs (tx, ty) beside (tx + 1, ty), then those of ty + 1.
+    return {columnWindows, _mm256_set1_epi32(PAIR_BYTES << 16 | LINE_BYTES),
+            _mm256_setr_epi8(0, 1, 2, 3, 6, 7, 8, 9, 4, 5, 10, 11, -1, -1, -1, -1,  //
+                             0, 1, 2, 3, 6, 7, 8, 9, 4, 5, 10, 11, -1, -1, -1, -1)};
 }
 
 // The 16.16 coordinates of eight neighbouring pixels of a row, and their
@@ -547,97 +582,109 @@ __attribute__((target("avx2"))) static inline void nextEight(EightPixels& p) {
     p.v = _mm256_add_epi32(p.v, p.stepV);
 }
 
-// The blocks of two pixels side by side, from their byte offsets.
-__attribute__((target("avx2"))) static inline __m256i blockPair(uint32_t first, uint32_t second) {
-    const char* base = reinterpret_cast<const char*>(texelBlocks);
-    return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(base + first))),
-                                   _mm_load_si128(reinterpret_cast<const __m128i*>(base + second)), 1);
-}
-
-// First pass over a row: the texel blocks of each group of eight pixels,
-// pixel k and k + 4 side by side in pairs[4g + k]. Kept apart from the
-// filtering so that many block loads are under way at once.
-__attribute__((target("avx2"))) static void fetchBlocks(__m256i* pairs, int groups, EightPixels p) {
-    static_assert(sizeof(TexelBlock) == 16, "a block's offset is its index shifted by 4");
-    const __m256i rowBits = _mm256_set1_epi32(0xFF000), columnBits = _mm256_set1_epi32(0xFF0);
+// First pass over a row: the byte offsets of the windows of `groups` groups
+// of eight pixels, kept apart from the filtering so that the window loads
+// need no moves from vector to general registers.
+__attribute__((target("avx2"))) static void windowOffsets(uint32_t* at, int groups, EightPixels p, __m256i weights) {
+    const __m256i texelBytes = _mm256_set1_epi32(0x00FF00FF);
     for (int g = 0; g < groups; g++, nextEight(p)) {
-        // (256 ty + tx) * 16 from the integer bits of v and u.
-        const __m256i at = _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(p.v, FIX_SHIFT - 12), rowBits),
-                                           _mm256_and_si256(_mm256_srli_epi32(p.u, FIX_SHIFT - 4), columnBits));
-        // The offsets go to general registers two at a time: a store and
-        // reload of the vector would hold every load up behind the store.
-        const __m128i low = _mm256_castsi256_si128(at), high = _mm256_extracti128_si256(at, 1);
-        const uint64_t at01 = _mm_cvtsi128_si64(low), at23 = _mm_extract_epi64(low, 1);
-        const uint64_t at45 = _mm_cvtsi128_si64(high), at67 = _mm_extract_epi64(high, 1);
-        pairs[4 * g + 0] = blockPair(static_cast<uint32_t>(at01), static_cast<uint32_t>(at45));
-        pairs[4 * g + 1] = blockPair(static_cast<uint32_t>(at01 >> 32), static_cast<uint32_t>(at45 >> 32));
-        pairs[4 * g + 2] = blockPair(static_cast<uint32_t>(at23), static_cast<uint32_t>(at67));
-        pairs[4 * g + 3] = blockPair(static_cast<uint32_t>(at23 >> 32), static_cast<uint32_t>(at67 >> 32));
+        // tx in the low 16-bit word of each lane, ty in the high one.
+        const __m256i txty = _mm256_and_si256(_mm256_blend_epi16(_mm256_srli_epi32(p.u, FIX_SHIFT), p.v, 0xAA), texelBytes);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(at + 8 * g), _mm256_madd_epi16(txty, weights));
     }
 }
 
-// Pixels k and k + 4 filtered across: [top, bottom | top, bottom].
-__attribute__((target("avx2"))) static inline __m256i acrossPair(__m256i blocks, __m256i fx, __m256i spread) {
-    const __m256i zero = _mm256_setzero_si256();
-    const __m256i w = _mm256_shuffle_epi8(fx, spread);
-    return lerpLanes(_mm256_unpacklo_epi8(blocks, zero), _mm256_unpackhi_epi8(blocks, zero), w,
-                     _mm256_cmpgt_epi16(_mm256_setzero_si256(), w));
+// The windows of pixels k and k + 4 of a group in the low and the high lane,
+// reordered into pairs. Two broadcast loads and a blend: the loads need no
+// shuffle unit, which the rest of the filter keeps busy.
+__attribute__((target("avx2"))) static inline __m256i windowPairs(const uint8_t* bytes, __m256i toPairs, const uint32_t* at,
+                                                                 int k) {
+    const __m256i low = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at[k])));
+    const __m256i high = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at[k + 4])));
+    return _mm256_shuffle_epi8(_mm256_blend_epi32(low, high, 0xF0), toPairs);
 }
 
-// Pixels 0, 1, 4, 5 (from pairs k = 0, 1) or 2, 3, 6, 7 (k = 2, 3) filtered down.
-__attribute__((target("avx2"))) static inline __m256i downQuad(__m256i pairK, __m256i pairK1, __m256i fy,
-                                                               __m256i spread) {
-    const __m256i w = _mm256_shuffle_epi8(fy, spread);
-    return lerpLanes(_mm256_unpacklo_epi64(pairK, pairK1), _mm256_unpackhi_epi64(pairK, pairK1), w,
-                     _mm256_cmpgt_epi16(_mm256_setzero_si256(), w));
+// The pairs of eight pixels, one vector per kind, pixel k in 32-bit lane k.
+struct EightWindows {
+    __m256i upper, lower, green;  // [blue, red] pairs of the upper and the lower row; [green upper, green lower]
+};
+
+// A 4 x 4 transpose of the 32-bit lanes of the pixel pairs (0, 4) .. (3, 7).
+__attribute__((target("avx2"))) static inline EightWindows byKind(__m256i w0, __m256i w1, __m256i w2, __m256i w3) {
+    const __m256i t0 = _mm256_unpacklo_epi32(w0, w1), t1 = _mm256_unpacklo_epi32(w2, w3);
+    const __m256i t2 = _mm256_unpackhi_epi32(w0, w1), t3 = _mm256_unpackhi_epi32(w2, w3);
+    return {_mm256_unpacklo_epi64(t0, t1), _mm256_unpackhi_epi64(t0, t1), _mm256_unpacklo_epi64(t2, t3)};
 }
 
-// Second pass: each group's blocks filtered with the fractions of its pixels
-// on 16-bit channel lanes, eight words written.
-__attribute__((target("avx2"))) static void filterBlocks(uint32_t* out, const __m256i* pairs, int groups,
-                                                         EightPixels p) {
-    const __m256i fraction = _mm256_set1_epi32(FIX_MASK);
-    // A pixel's 16-bit weight copied into the lanes of its channels.
-    const __m256i pairSpread[4] = {
-        _mm256_setr_epi8(0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1),
-        _mm256_setr_epi8(4, 5, 4, 5, 4, 5, 4, 5, 4, 5, 4, 5, 4, 5, 4, 5, 4, 5, 4, 5, 4, 5, 4, 5, 4, 5, 4, 5, 4, 5, 4, 5),
-        _mm256_setr_epi8(8, 9, 8, 9, 8, 9, 8, 9, 8, 9, 8, 9, 8, 9, 8, 9, 8, 9, 8, 9, 8, 9, 8, 9, 8, 9, 8, 9, 8, 9, 8, 9),
-        _mm256_setr_epi8(12, 13, 12, 13, 12, 13, 12, 13, 12, 13, 12, 13, 12, 13, 12, 13, 12, 13, 12, 13, 12, 13, 12, 13,
-                         12, 13, 12, 13, 12, 13, 12, 13)};
-    const __m256i quadSpreadLow = _mm256_setr_epi8(0, 1, 0, 1, 0, 1, 0, 1, 4, 5, 4, 5, 4, 5, 4, 5,  //
-                                                   0, 1, 0, 1, 0, 1, 0, 1, 4, 5, 4, 5, 4, 5, 4, 5);
-    const __m256i quadSpreadHigh = _mm256_setr_epi8(8, 9, 8, 9, 8, 9, 8, 9, 12, 13, 12, 13, 12, 13, 12, 13,  //
-                                                    8, 9, 8, 9, 8, 9, 8, 9, 12, 13, 12, 13, 12, 13, 12, 13);
-    for (int g = 0; g < groups; g++, nextEight(p)) {  // hot loop: eight pixels from their blocks
-        const __m256i fx = _mm256_and_si256(p.u, fraction), fy = _mm256_and_si256(p.v, fraction);
-        const __m256i* block = pairs + 4 * g;
-        const __m256i p0 = acrossPair(block[0], fx, pairSpread[0]), p1 = acrossPair(block[1], fx, pairSpread[1]);
-        const __m256i p2 = acrossPair(block[2], fx, pairSpread[2]), p3 = acrossPair(block[3], fx, pairSpread[3]);
-        const __m256i low = downQuad(p0, p1, fy, quadSpreadLow), high = downQuad(p2, p3, fy, quadSpreadHigh);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 8 * g), _mm256_packus_epi16(low, high));
+// Each left/right byte pair filtered across into a 16-bit lane:
+// left + floor((right - left) * fx / 65536). maddubs forms right - left and,
+// weighted by `pick`, the texel the sum starts from. mulhi reads an fx of
+// 32768 or more as fx - 65536, which takes (right - left) off the product;
+// `pick` starts those sums from the right texel, which gives it back exactly.
+__attribute__((target("avx2"))) static inline __m256i across(__m256i pairs, __m256i fx, __m256i pick) {
+    const __m256i rightMinusLeft = _mm256_set1_epi16(0x01FF);  // byte weights -1, +1
+    return _mm256_add_epi16(_mm256_maddubs_epi16(pairs, pick),
+                            _mm256_mulhi_epi16(_mm256_maddubs_epi16(pairs, rightMinusLeft), fx));
+}
+
+// top + floor((bottom - top) * fy / 65536) per 16-bit lane, with the same
+// correction: fyHigh (all ones where fy >= 32768) starts the sum from bottom.
+__attribute__((target("avx2"))) static inline __m256i down(__m256i top, __m256i bottom, __m256i fy, __m256i fyHigh) {
+    return _mm256_add_epi16(_mm256_blendv_epi8(top, bottom, fyHigh),
+                            _mm256_mulhi_epi16(_mm256_sub_epi16(bottom, top), fy));
+}
+
+// Second pass: eight pixels at a time from their windows, the fractions in
+// 16-bit lanes, eight words written.
+__attribute__((target("avx2"))) static void filterWindows(uint32_t* out, const uint32_t* at, int groups, EightPixels p,
+                                                          const WindowTable& t) {
+    // A lane's fraction (its low 16-bit word) in both of its words.
+    const __m256i fractionTwice = _mm256_setr_epi8(0, 1, 0, 1, 4, 5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13,  //
+                                                   0, 1, 0, 1, 4, 5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13);
+    const __m256i zero = _mm256_setzero_si256(), lowWord = _mm256_set1_epi32(0xFFFF);
+    const __m256i pickRightExtra = _mm256_set1_epi16(0x00FF), pickLeft = _mm256_set1_epi16(0x0001);
+    const uint8_t* const bytes = t.bytes;  // in registers, not reloaded after each store
+    const __m256i toPairs = t.toPairs;
+#pragma GCC unroll 2
+    for (int g = 0; g < groups; g++, nextEight(p)) {  // hot loop: eight pixels from their windows
+        const uint32_t* a = at + 8 * g;
+        const EightWindows w = byKind(windowPairs(bytes, toPairs, a, 0), windowPairs(bytes, toPairs, a, 1),
+                                      windowPairs(bytes, toPairs, a, 2), windowPairs(bytes, toPairs, a, 3));
+        const __m256i fx = _mm256_shuffle_epi8(p.u, fractionTwice), fy = _mm256_shuffle_epi8(p.v, fractionTwice);
+        const __m256i fyHigh = _mm256_cmpgt_epi16(zero, fy);
+        // Byte weights (1, 0) keep the left texel, (0, 1) where fx >= 32768 the right one.
+        const __m256i pick = _mm256_add_epi16(_mm256_and_si256(_mm256_cmpgt_epi16(zero, fx), pickRightExtra), pickLeft);
+        const __m256i upper = across(w.upper, fx, pick), lower = across(w.lower, fx, pick);
+        const __m256i green = across(w.green, fx, pick);
+        const __m256i blueRed = down(upper, lower, fy, fyHigh);  // blue in the low word, red in the high word
+        const __m256i greenLow = down(_mm256_and_si256(green, lowWord), _mm256_srli_epi32(green, 16), fy, fyHigh);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 8 * g), _mm256_or_si256(blueRed, _mm256_slli_epi32(greenLow, 8)));
     }
 }
 
-// rotozoomRowReference eight pixels at a time, a stretch of 128 pixels in
-// two passes, blocks then filter, the blocks of a stretch staying in the
-// first-level cache; the last columns of a row narrower than a multiple of
-// eight go one by one.
-constexpr int STRETCH_GROUPS = 16;
-
-__attribute__((target("avx2"))) static void rotozoomRowAvx2(uint32_t* out, int cols, uint32_t u, uint32_t v,
-                                                            RotoSteps s) {
-    alignas(32) __m256i pairs[4 * STRETCH_GROUPS];
+// rotozoomRowReference eight pixels at a time; the last columns of a row
+// narrower than a multiple of eight go one by one.
+__attribute__((target("avx2"))) static void rotozoomRowAvx2(uint32_t* out, int cols, uint32_t u, uint32_t v, RotoSteps s,
+                                                            const WindowTable& t) {
+    alignas(32) uint32_t at[SCREEN_W];
     const int groups = cols / 8;
-    EightPixels p = firstEight(u, v, s);
-    const __m256i stretchU = _mm256_slli_epi32(p.stepU, 4), stretchV = _mm256_slli_epi32(p.stepV, 4);
-    for (int g = 0; g < groups; g += STRETCH_GROUPS) {
-        const int n = groups - g < STRETCH_GROUPS ? groups - g : STRETCH_GROUPS;
-        fetchBlocks(pairs, n, p);
-        filterBlocks(out + 8 * g, pairs, n, p);
-        p.u = _mm256_add_epi32(p.u, stretchU);
-        p.v = _mm256_add_epi32(p.v, stretchV);
-    }
+    const EightPixels p = firstEight(u, v, s);
+    windowOffsets(at, groups, p, t.offsetWeights);
+    filterWindows(out, at, groups, p, t);
     rotozoomRowReference(out, 8 * groups, cols, u, v, s);
+}
+
+// The picture of rotozoomerReference, row by row through the window tables.
+__attribute__((target("avx2"))) static void rotozoomerAvx2(SDL_Surface* surface, RotoSteps s) {
+    const WindowTable t = windowTableFor(s);
+    const int rows = drawnRows(surface), cols = drawnColumns(surface);
+    uint32_t rowU = 0, rowV = 0;
+    for (int y = 0; y < rows; y++) {
+        rowU -= static_cast<uint32_t>(s.stepB);
+        rowV += static_cast<uint32_t>(s.stepA);
+        rotozoomRowAvx2(surfaceRow(surface, y), cols, rowU, rowV, s, t);
+    }
+    vram = pastLastPixel(surface, rows, cols);
 }
 
 void rotozoomer(SDL_Surface* surface, float angle, float zoom) {
@@ -645,14 +692,6 @@ void rotozoomer(SDL_Surface* surface, float angle, float zoom) {
         rotozoomerReference(surface, angle, zoom);
         return;
     }
-    updateTexelBlocks();
-    const RotoSteps s = rotozoomSteps(angle, zoom);
-    const int rows = drawnRows(surface), cols = drawnColumns(surface);
-    uint32_t rowU = 0, rowV = 0;
-    for (int y = 0; y < rows; y++) {
-        rowU -= static_cast<uint32_t>(s.stepB);
-        rowV += static_cast<uint32_t>(s.stepA);
-        rotozoomRowAvx2(surfaceRow(surface, y), cols, rowU, rowV, s);
-    }
-    vram = pastLastPixel(surface, rows, cols);
+    updateWindowTables();
+    rotozoomerAvx2(surface, rotozoomSteps(angle, zoom));
 }

@@ -1,6 +1,7 @@
 // The plasma ramp and the rotozoomer: the ramp's levels, the 16.16 steps,
 // unfiltered and filtered texels, wrap-around, the cursor, and the fast
 // rotozoomer against the one-pixel-at-a-time oracle.
+#include <array>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -128,9 +129,13 @@ TEST_F(Roto, HalfWayWeightsRoundDownBothWays) {
 TEST_F(Roto, TheFastPictureIsTheOracleOne) {
     TestSurface oracle;
     const float nan = std::numeric_limits<float>::quiet_NaN();
+    // Rows stepping mostly across the texture and mostly down it (the two
+    // window tables), steps at the ends of the 32-bit range, zooms near 0.
     const float views[][2] = {{0, 1},      {90, 1},     {45, 1},      {-90, 2},     {33, 0.5f},    {33, 3},
                               {180, 1},    {-170.5f, 0.3f}, {1e-3f, 1e-3f}, {270, 300},  {12345.f, -7.25f},
-                              {0, 1e6f},   {60, 40000}, {nan, 1},      {1, nan},     {359.9f, 0.01f}};
+                              {0, 1e6f},   {60, 40000}, {nan, 1},      {1, nan},     {359.9f, 0.01f},
+                              {0, -40000}, {90, -40000}, {0, 1.0001f}, {90, 1.0001f}, {-33, 3},     {135, 0.75f},
+                              {1, -1.0f / 65536}};
     for (const auto& v : views) {
         rotozoomer(out.surface, v[0], v[1]);
         uint32_t* const fastEnd = vram;
@@ -142,28 +147,51 @@ TEST_F(Roto, TheFastPictureIsTheOracleOne) {
 
 TEST_F(Roto, ANewTextureIsSeenOnTheNextCall) {
     TestSurface oracle;
-    rotozoomer(out.surface, 10, 0.7f);
-    randomTexture(8);
-    rotozoomer(out.surface, 10, 0.7f);
-    rotozoomerReference(oracle.surface, 10, 0.7f);
-    EXPECT_EQ(out.memory, oracle.memory);
-    bbmp[12345] ^= 1;  // a single changed byte counts too
-    rotozoomer(out.surface, 10, 0.7f);
-    rotozoomerReference(oracle.surface, 10, 0.7f);
-    EXPECT_EQ(out.memory, oracle.memory);
+    for (float angle : {10.0f, 80.0f}) {  // a row-walking and a column-walking view
+        rotozoomer(out.surface, angle, 0.7f);
+        randomTexture(8);
+        rotozoomer(out.surface, angle, 0.7f);
+        rotozoomerReference(oracle.surface, angle, 0.7f);
+        EXPECT_EQ(out.memory, oracle.memory) << angle;
+        bbmp[12345] ^= 1;  // a single changed byte counts too
+        rotozoomer(out.surface, angle, 0.7f);
+        rotozoomerReference(oracle.surface, angle, 0.7f);
+        EXPECT_EQ(out.memory, oracle.memory) << angle;
+        randomTexture(7);
+    }
+}
+
+// Neighbouring texels as far apart as they go (0 next to 255 in every
+// plane, in different directions per plane): the largest differences meet
+// every weight, including those of 32768 and more.
+TEST_F(Roto, ExtremeNeighboursMatchTheOracle) {
+    for (int ty = 0; ty < TEX_SIDE; ty++)
+        for (int tx = 0; tx < TEX_SIDE; tx++) {
+            const int i = ty * TEX_SIDE + tx;
+            rbmp[i] = (tx + ty) % 2 ? 255 : 0;
+            gbmp[i] = tx % 2 ? 0 : 255;
+            bbmp[i] = ty % 2 ? 255 : 0;
+        }
+    TestSurface oracle;
+    for (const auto& v : {std::array<float, 2>{0, 0.999f}, {90, 0.999f}, {17, 0.61f}, {-75, 1.37f}, {200, 4.1f}}) {
+        rotozoomer(out.surface, v[0], v[1]);
+        rotozoomerReference(oracle.surface, v[0], v[1]);
+        ASSERT_EQ(out.memory, oracle.memory) << v[0] << " " << v[1];
+    }
     randomTexture(7);
 }
 
 TEST_F(Roto, OddWidthsAndPaddedRowsMatchTheOracle) {
-    for (int w : {1003, 7, 1}) {
-        TestSurface fast(SCREEN_W + 40, w, 100), oracle(SCREEN_W + 40, w, 100);
-        rotozoomer(fast.surface, 21, 1.3f);
-        uint32_t* const fastEnd = vram;
-        rotozoomerReference(oracle.surface, 21, 1.3f);
-        ASSERT_EQ(fast.memory, oracle.memory) << w;  // guards between and after the rows included
-        EXPECT_EQ(*wordOf(fast, w, 50), TestSurface::GUARD);
-        EXPECT_EQ(fastEnd, wordOf(fast, w, 99));
-    }
+    for (float angle : {21.0f, 69.0f})
+        for (int w : {1003, 7, 1}) {
+            TestSurface fast(SCREEN_W + 40, w, 100), oracle(SCREEN_W + 40, w, 100);
+            rotozoomer(fast.surface, angle, 1.3f);
+            uint32_t* const fastEnd = vram;
+            rotozoomerReference(oracle.surface, angle, 1.3f);
+            ASSERT_EQ(fast.memory, oracle.memory) << angle << " " << w;  // guards between and after the rows included
+            EXPECT_EQ(*wordOf(fast, w, 50), TestSurface::GUARD);
+            EXPECT_EQ(fastEnd, wordOf(fast, w, 99));
+        }
 }
 
 }  // namespace
