@@ -20,17 +20,6 @@ void fillVolume() {
     done = true;
 }
 
-void BM_memcpy_frame(benchmark::State& state) {
-    std::vector<uint8_t> from(FRAME_BYTES, 1);
-    SDL_Surface* s = BenchSurface();
-    for (auto _ : state) {
-        memcpy(s->pixels, from.data(), FRAME_BYTES);
-        benchmark::ClobberMemory();
-    }
-    state.SetBytesProcessed(state.iterations() * FRAME_BYTES);
-}
-BENCHMARK(BM_memcpy_frame)->Unit(benchmark::kMillisecond);
-
 // Four tiles a row, each tile row from other slots: 3,686,400 distinct bytes.
 void BM_tile_runs_floor(benchmark::State& state) {
     fillVolume();

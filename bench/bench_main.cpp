@@ -1,6 +1,7 @@
 // Runs the benchmarks with repetitions and prints, after the usual table, the
 // ratio of each measured median to its baseline's median from the same run.
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <vector>
 
@@ -24,6 +25,20 @@ public:
         ConsoleReporter::ReportRuns(runs);
     }
 };
+
+// The baseline of every picture-sized figure: a memcpy of the 3,686,400 bytes
+// of a 1280 x 720 x 32 picture into the same surface the effects draw into.
+void BM_memcpy_frame(benchmark::State& state) {
+    const size_t bytes = static_cast<size_t>(SCREEN_W) * SCREEN_H * 4;
+    std::vector<uint8_t> from(bytes, 1);
+    SDL_Surface* s = BenchSurface();
+    for (auto _ : state) {
+        memcpy(s->pixels, from.data(), bytes);
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(state.iterations() * bytes);
+}
+BENCHMARK(BM_memcpy_frame)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
