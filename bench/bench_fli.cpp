@@ -158,13 +158,17 @@ BENCHMARK(BM_LoadHostile_OverlappingCopies)->Unit(benchmark::kMillisecond)->UseR
 
 // Start-up up to the first frame on the dummy drivers: the display and the
 // audio device as main opens them, Init, initNoise, one frame.
-void BM_StartupDisplayAndAudio(benchmark::State& state) {
+void openDisplayAndAudio() {
     setenv("SDL_VIDEODRIVER", "dummy", 0);
     setenv("SDL_AUDIODRIVER", "dummy", 0);
+    screen = SDL_SetVideoMode(SCREEN_W, SCREEN_H, SCREEN_BPP, 0);
+    SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO);
+    Mix_OpenAudio(22050, AUDIO_S16LSB, 2, 4096);
+}
+
+void BM_StartupDisplayAndAudio(benchmark::State& state) {
     for (auto _ : state) {
-        screen = SDL_SetVideoMode(SCREEN_W, SCREEN_H, SCREEN_BPP, 0);
-        SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO);
-        Mix_OpenAudio(22050, AUDIO_S16LSB, 2, 4096);
+        openDisplayAndAudio();
         Mix_CloseAudio();
         SDL_Quit();
     }
@@ -172,14 +176,10 @@ void BM_StartupDisplayAndAudio(benchmark::State& state) {
 BENCHMARK(BM_StartupDisplayAndAudio)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_StartupFirstFrame(benchmark::State& state) {
-    setenv("SDL_VIDEODRIVER", "dummy", 0);
-    setenv("SDL_AUDIODRIVER", "dummy", 0);
     const std::filesystem::path before = std::filesystem::current_path();
     std::filesystem::current_path(DATA_DIR);
     for (auto _ : state) {
-        screen = SDL_SetVideoMode(SCREEN_W, SCREEN_H, SCREEN_BPP, 0);
-        SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO);
-        Mix_OpenAudio(22050, AUDIO_S16LSB, 2, 4096);
+        openDisplayAndAudio();
         Init();
         initNoise(1, 0);
         Script(1);

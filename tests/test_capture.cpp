@@ -29,7 +29,9 @@ protected:
     void SetUp() override { screen = picture.surface; }
 
     int run(const std::string& args) {
-        const std::string command = "cd '" + DATA + "' && '" + CAPTURE + "' " + args + " >/dev/null 2>capture.err";
+        // Its messages go to the scratch folder, not into data/.
+        const std::string command = "cd '" + DATA + "' && '" + CAPTURE + "' " + args + " >/dev/null 2>'" +
+                                    (out.path() / "capture.err").string() + "'";
         return system(("cd '" + out.path().string() + "' && " + command).c_str());
     }
 };

@@ -2,7 +2,6 @@
 // soundtrack, without a screen or a sound card. Frame N of a capture is what
 // the demo shows when its frame counter is N.
 #include <fcntl.h>
-#include <png.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -21,6 +20,7 @@
 
 #include "FLIplay.h"
 #include "Plasma.h"
+#include "png_out.h"
 
 extern char** environ;
 
@@ -157,31 +157,12 @@ void writePng(const SDL_Surface* surface, const std::string& path) {
     const std::string partial = path + ".part";
     FILE* f = fopen(partial.c_str(), "wb");
     if (!f) fail(1, "cannot write '" + partial + "': " + strerror(errno));
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    if (!png || !info || setjmp(png_jmpbuf(png))) {
-        fclose(f);
+    const bool encoded = writeRgbPng(f, surface, 0, 0, surface->w, surface->h);
+    const bool closed = fclose(f) == 0;
+    if (!encoded) {
         unlink(partial.c_str());
         fail(1, "cannot encode '" + path + "'");
     }
-    png_init_io(png, f);
-    png_set_IHDR(png, info, surface->w, surface->h, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    std::vector<png_byte> row(static_cast<size_t>(surface->w) * 3);
-    for (int y = 0; y < surface->h; y++) {
-        const uint32_t* px = reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(surface->pixels) +
-                                                               static_cast<size_t>(y) * surface->pitch);
-        for (int x = 0; x < surface->w; x++) {
-            row[3 * x] = px[x] >> 16 & 0xFF;
-            row[3 * x + 1] = px[x] >> 8 & 0xFF;
-            row[3 * x + 2] = px[x] & 0xFF;
-        }
-        png_write_row(png, row.data());
-    }
-    png_write_end(png, info);
-    png_destroy_write_struct(&png, &info);
-    const bool closed = fclose(f) == 0;
     if (!closed || rename(partial.c_str(), path.c_str()) != 0) {
         unlink(partial.c_str());
         fail(1, "cannot write '" + path + "': " + strerror(errno));

@@ -8,13 +8,11 @@
 //   OUT_DIR/roto-*.png     the rotozoomer at a few angles and zooms
 //   OUT_DIR/text.png       text over the rotozoomer
 //   OUT_DIR/readme.png     the top-left corner of text.png
-#include <png.h>
-
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "Plasma.h"
+#include "png_out.h"
 
 namespace {
 
@@ -24,32 +22,8 @@ constexpr int README_W = 640, README_H = 192;  // the corner of text.png shown i
 bool writePng(const std::string& path, SDL_Surface* s, int x0, int y0, int w, int h) {
     FILE* f = fopen(path.c_str(), "wb");
     if (!f) return false;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        fclose(f);
-        return false;
-    }
-    png_init_io(png, f);
-    png_set_IHDR(png, info, w, h, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
-    png_set_compression_level(png, 9);
-    png_write_info(png, info);
-    std::vector<png_byte> row(static_cast<size_t>(w) * 3);
-    for (int y = y0; y < y0 + h; y++) {
-        const uint32_t* line = reinterpret_cast<const uint32_t*>(static_cast<uint8_t*>(s->pixels) + y * s->pitch);
-        for (int x = 0; x < w; x++) {
-            const uint32_t p = line[x0 + x];
-            row[3 * x] = p >> 16 & 0xFF;
-            row[3 * x + 1] = p >> 8 & 0xFF;
-            row[3 * x + 2] = p & 0xFF;
-        }
-        png_write_row(png, row.data());
-    }
-    png_write_end(png, info);
-    png_destroy_write_struct(&png, &info);
-    return fclose(f) == 0;
+    const bool encoded = writeRgbPng(f, s, x0, y0, w, h, 9);
+    return fclose(f) == 0 && encoded;
 }
 
 void print(int x, int y, const std::string& text) { Print(x, y, text.data(), static_cast<int>(text.size())); }
