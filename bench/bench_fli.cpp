@@ -92,11 +92,12 @@ Bytes storeOfFF() { return header(UINT32_MAX); }
 // One frame of size 0 (so walked 698 times) with 65,535 LC chunks of size 0,
 // each reading 65,535 empty lines.
 Bytes repeatedLc() {
+    constexpr uint32_t chunk = FRAME_HDR_SIZE, lcBody = chunk + CHUNK_HDR_SIZE;
     Bytes b = header(FLI_HEADER_SIZE + 32);
     Bytes f(32, 0);
-    f[6] = f[7] = 0xFF;                 // 65,535 chunks
-    f[16 + 4] = CHUNK_LC;               // chunk size 0, type LC
-    f[16 + 8] = f[16 + 9] = 0xFF;       // skip 0, 65,535 lines
+    f[FRMHDR_CHUNKS] = f[FRMHDR_CHUNKS + 1] = 0xFF;  // 65,535 chunks
+    f[chunk + CHKHDR_TYPE] = CHUNK_LC;               // chunk size 0, type LC
+    f[lcBody + 2] = f[lcBody + 3] = 0xFF;            // skip 0, 65,535 lines
     b.insert(b.end(), f.begin(), f.end());
     return b;
 }
@@ -108,11 +109,11 @@ Bytes overlappingCopies() {
     Bytes b = header(FLI_HEADER_SIZE + body);
     Bytes f(body);
     for (uint32_t at = 0; at + 7 <= body; at += 7) {
-        put32(f, at, 7);
-        f[at + 4] = CHUNK_COPY;
+        put32(f, at + CHKHDR_SIZE, 7);
+        f[at + CHKHDR_TYPE] = CHUNK_COPY;
     }
-    put32(f, 0, 16);
-    f[6] = f[7] = 0xFF;
+    put32(f, FRMHDR_SIZE, FRAME_HDR_SIZE);
+    f[FRMHDR_CHUNKS] = f[FRMHDR_CHUNKS + 1] = 0xFF;
     b.insert(b.end(), f.begin(), f.end());
     return b;
 }
