@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <immintrin.h>
+#include <sys/mman.h>
 
 
 #include "FLIplay.h"
@@ -502,14 +503,34 @@ static_assert((TEX_SIDE - 1) * (LINE_BYTES + PAIR_BYTES) + WINDOW_LOAD <= WINDOW
               "the load of the last window stays inside its table");
 static_assert(FIX_SHIFT == 16, "the offsets take the texel bytes from the high 16-bit word of u and v");
 
-// Line ty of rowWindows holds, for tx = 0..256, the vertical pairs (tx, ty),
-// (tx, ty + 1); line tx of columnWindows holds, for ty = 0..256, the
+// Line ty of the row table holds, for tx = 0..256, the vertical pairs (tx, ty),
+// (tx, ty + 1); line tx of the column table holds, for ty = 0..256, the
 // horizontal pairs (tx, ty), (tx + 1, ty). A screen row that walks mostly
 // along texture rows reads the first, one that walks mostly down texture
 // columns the second: either way neighbouring pixels share cache lines.
 // Built from the planes when they differ from the copy last built from.
-alignas(64) static uint8_t rowWindows[WINDOW_TABLE_BYTES];
-alignas(64) static uint8_t columnWindows[WINDOW_TABLE_BYTES];
+//
+// Both tables live in one zeroed block on a 2 MiB boundary, offered to the
+// kernel as one large page: a row of a turned picture reads windows from all
+// over its table, and on small pages those reads keep missing the processor's
+// cache of address translations. Made on first use and kept to the end of the
+// process, like static storage; null if it cannot be had.
+constexpr size_t LARGE_PAGE = size_t{1} << 21;
+constexpr size_t COLUMN_TABLE_AT = (WINDOW_TABLE_BYTES + 63) / 64 * 64;
+static_assert(COLUMN_TABLE_AT + WINDOW_TABLE_BYTES <= LARGE_PAGE, "both tables fit in one large page");
+
+static uint8_t* windowTables() {
+    static uint8_t* const block = [] {
+        auto* b = static_cast<uint8_t*>(std::aligned_alloc(LARGE_PAGE, LARGE_PAGE));
+        if (!b) return b;
+#ifdef MADV_HUGEPAGE
+        madvise(b, LARGE_PAGE, MADV_HUGEPAGE);  // only advice: small pages work the same, more slowly
+#endif
+        memset(b, 0, LARGE_PAGE);  // zero tables match the zero planes below until a texture is loaded
+        return b;
+    }();
+    return block;
+}
 static uint8_t windowsFrom[3][TEX_TEXELS];
 
 // The six bytes of an entry: blue, red and green of texel i, each followed by
@@ -521,7 +542,7 @@ static inline void putPair(uint8_t* entry, int i, int j) {
 }
 
 // Rebuilds both window tables when the texture planes have changed.
-static void updateWindowTables() {
+static void updateWindowTables(uint8_t* rowWindows, uint8_t* columnWindows) {
     if (!memcmp(windowsFrom[0], rbmp, TEX_TEXELS) && !memcmp(windowsFrom[1], gbmp, TEX_TEXELS) &&
         !memcmp(windowsFrom[2], bbmp, TEX_TEXELS))
         return;
@@ -548,14 +569,15 @@ struct WindowTable {
     __m256i toPairs;
 };
 
-// Rows that step further across the texture than down it read rowWindows.
-__attribute__((target("avx2"))) static WindowTable windowTableFor(RotoSteps s) {
-    // A rowWindows window: the blue, red, green pairs (tx, ty) over (tx, ty + 1), then those of tx + 1.
+// Rows that step further across the texture than down it read the row table.
+__attribute__((target("avx2"))) static WindowTable windowTableFor(RotoSteps s, const uint8_t* rowWindows,
+                                                                  const uint8_t* columnWindows) {
+    // A row table window: the blue, red, green pairs (tx, ty) over (tx, ty + 1), then those of tx + 1.
     if (std::llabs(s.stepA) >= std::llabs(s.stepB))
         return {rowWindows, _mm256_set1_epi32(LINE_BYTES << 16 | PAIR_BYTES),
                 _mm256_setr_epi8(0, 6, 2, 8, 1, 7, 3, 9, 4, 10, 5, 11, -1, -1, -1, -1,  //
                                  0, 6, 2, 8, 1, 7, 3, 9, 4, 10, 5, 11, -1, -1, -1, -1)};
-    // A columnWindows window: the blue, red, green pairs (tx, ty) beside (tx + 1, ty), then those of ty + 1.
+    // A column table window: the blue, red, green pairs (tx, ty) beside (tx + 1, ty), then those of ty + 1.
     return {columnWindows, _mm256_set1_epi32(PAIR_BYTES << 16 | LINE_BYTES),
             _mm256_setr_epi8(0, 1, 2, 3, 6, 7, 8, 9, 4, 5, 10, 11, -1, -1, -1, -1,  //
                              0, 1, 2, 3, 6, 7, 8, 9, 4, 5, 10, 11, -1, -1, -1, -1)};
@@ -634,8 +656,19 @@ __attribute__((target("avx2"))) static inline __m256i down(__m256i top, __m256i 
                             _mm256_mulhi_epi16(_mm256_sub_epi16(bottom, top), fy));
 }
 
-// Second pass: eight pixels at a time from their windows, the fractions in
-// 16-bit lanes, eight words written.
+// The windows of the group of eight pixels whose offsets start at `at`, by kind.
+__attribute__((target("avx2"))) static inline EightWindows groupWindows(const uint8_t* bytes, __m256i toPairs,
+                                                                       const uint32_t* at) {
+    return byKind(windowPairs(bytes, toPairs, at, 0), windowPairs(bytes, toPairs, at, 1),
+                  windowPairs(bytes, toPairs, at, 2), windowPairs(bytes, toPairs, at, 3));
+}
+
+// Second pass: eight pixels at a time from their windows, eight words written.
+// The windows of the next group are loaded while this one is filtered, so the
+// loads are under way long before their bytes are needed; `at` holds one group
+// of valid offsets past the last, for the load after the last group. The
+// fractions, each in both 16-bit words of its lane, move on by 16-bit adds,
+// which wrap exactly as the low 16 bits of u and v do.
 __attribute__((target("avx2"))) static void filterWindows(uint32_t* out, const uint32_t* at, int groups, EightPixels p,
                                                           const WindowTable& t) {
     // A lane's fraction (its low 16-bit word) in both of its words.
@@ -645,12 +678,11 @@ __attribute__((target("avx2"))) static void filterWindows(uint32_t* out, const u
     const __m256i pickRightExtra = _mm256_set1_epi16(0x00FF), pickLeft = _mm256_set1_epi16(0x0001);
     const uint8_t* const bytes = t.bytes;  // in registers, not reloaded after each store
     const __m256i toPairs = t.toPairs;
-#pragma GCC unroll 2
-    for (int g = 0; g < groups; g++, nextEight(p)) {  // hot loop: eight pixels from their windows
-        const uint32_t* a = at + 8 * g;
-        const EightWindows w = byKind(windowPairs(bytes, toPairs, a, 0), windowPairs(bytes, toPairs, a, 1),
-                                      windowPairs(bytes, toPairs, a, 2), windowPairs(bytes, toPairs, a, 3));
-        const __m256i fx = _mm256_shuffle_epi8(p.u, fractionTwice), fy = _mm256_shuffle_epi8(p.v, fractionTwice);
+    __m256i fx = _mm256_shuffle_epi8(p.u, fractionTwice), fy = _mm256_shuffle_epi8(p.v, fractionTwice);
+    const __m256i fxStep = _mm256_shuffle_epi8(p.stepU, fractionTwice), fyStep = _mm256_shuffle_epi8(p.stepV, fractionTwice);
+    EightWindows w = groupWindows(bytes, toPairs, at);
+    for (int g = 0; g < groups; g++) {  // hot loop: eight pixels from their windows
+        const EightWindows next = groupWindows(bytes, toPairs, at + 8 * (g + 1));
         const __m256i fyHigh = _mm256_cmpgt_epi16(zero, fy);
         // Byte weights (1, 0) keep the left texel, (0, 1) where fx >= 32768 the right one.
         const __m256i pick = _mm256_add_epi16(_mm256_and_si256(_mm256_cmpgt_epi16(zero, fx), pickRightExtra), pickLeft);
@@ -659,6 +691,9 @@ __attribute__((target("avx2"))) static void filterWindows(uint32_t* out, const u
         const __m256i blueRed = down(upper, lower, fy, fyHigh);  // blue in the low word, red in the high word
         const __m256i greenLow = down(_mm256_and_si256(green, lowWord), _mm256_srli_epi32(green, 16), fy, fyHigh);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 8 * g), _mm256_or_si256(blueRed, _mm256_slli_epi32(greenLow, 8)));
+        w = next;
+        fx = _mm256_add_epi16(fx, fxStep);
+        fy = _mm256_add_epi16(fy, fyStep);
     }
 }
 
@@ -666,17 +701,19 @@ __attribute__((target("avx2"))) static void filterWindows(uint32_t* out, const u
 // narrower than a multiple of eight go one by one.
 __attribute__((target("avx2"))) static void rotozoomRowAvx2(uint32_t* out, int cols, uint32_t u, uint32_t v, RotoSteps s,
                                                             const WindowTable& t) {
-    alignas(32) uint32_t at[SCREEN_W];
+    alignas(32) uint32_t at[SCREEN_W + 8];
     const int groups = cols / 8;
     const EightPixels p = firstEight(u, v, s);
     windowOffsets(at, groups, p, t.offsetWeights);
+    memset(at + 8 * groups, 0, 8 * sizeof(uint32_t));  // the look-ahead past the last group reads window 0
     filterWindows(out, at, groups, p, t);
     rotozoomRowReference(out, 8 * groups, cols, u, v, s);
 }
 
 // The picture of rotozoomerReference, row by row through the window tables.
-__attribute__((target("avx2"))) static void rotozoomerAvx2(SDL_Surface* surface, RotoSteps s) {
-    const WindowTable t = windowTableFor(s);
+__attribute__((target("avx2"))) static void rotozoomerAvx2(SDL_Surface* surface, RotoSteps s, const uint8_t* rowWindows,
+                                                           const uint8_t* columnWindows) {
+    const WindowTable t = windowTableFor(s, rowWindows, columnWindows);
     const int rows = drawnRows(surface), cols = drawnColumns(surface);
     uint32_t rowU = 0, rowV = 0;
     for (int y = 0; y < rows; y++) {
@@ -688,10 +725,13 @@ __attribute__((target("avx2"))) static void rotozoomerAvx2(SDL_Surface* surface,
 }
 
 void rotozoomer(SDL_Surface* surface, float angle, float zoom) {
-    if (!__builtin_cpu_supports("avx2")) {
+    uint8_t* const tables = __builtin_cpu_supports("avx2") ? windowTables() : nullptr;
+    if (!tables) {
         rotozoomerReference(surface, angle, zoom);
         return;
     }
-    updateWindowTables();
-    rotozoomerAvx2(surface, rotozoomSteps(angle, zoom));
+    uint8_t* const rowWindows = tables;
+    uint8_t* const columnWindows = tables + COLUMN_TABLE_AT;
+    updateWindowTables(rowWindows, columnWindows);
+    rotozoomerAvx2(surface, rotozoomSteps(angle, zoom), rowWindows, columnWindows);
 }
