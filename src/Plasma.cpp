@@ -4,6 +4,7 @@
 
 #include <SDL/SDL_mixer.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -710,16 +711,41 @@ __attribute__((target("avx2"))) static void rotozoomRowAvx2(uint32_t* out, int c
     rotozoomRowReference(out, 8 * groups, cols, u, v, s);
 }
 
-// The picture of rotozoomerReference, row by row through the window tables.
+// A screen row of a turned view crosses hundreds of texture lines; the next
+// row reads next to the same places, but by the time it gets there the first
+// of them have left the first-level cache. Such views are drawn in strips of
+// STRIP_COLUMNS columns, each from the top row to the bottom, so that a strip
+// row's lines are still there for the row below. Rows that cross at most
+// STRIP_LINES texture lines keep theirs anyway (and an upright row walking a
+// line several times over reads it again while it is cached), and views that
+// step more than STRIP_STEP texels a pixel need new lines at almost every
+// pixel whatever the order: those are drawn full width.
+constexpr int STRIP_COLUMNS = 320;
+constexpr int64_t STRIP_LINES = 32;
+constexpr int64_t STRIP_STEP = 2;
+
+static int stripColumns(RotoSteps s, int cols) {
+    const int64_t a = std::llabs(s.stepA), b = std::llabs(s.stepB);  // 16.16 texels a pixel
+    const bool crossesMany = std::min(a, b) * cols > (STRIP_LINES << FIX_SHIFT);
+    const bool shortSteps = std::max(a, b) <= (STRIP_STEP << FIX_SHIFT);
+    return crossesMany && shortSteps ? STRIP_COLUMNS : cols;
+}
+
+// The picture of rotozoomerReference, strip by strip through the window tables.
 __attribute__((target("avx2"))) static void rotozoomerAvx2(SDL_Surface* surface, RotoSteps s, const uint8_t* rowWindows,
                                                            const uint8_t* columnWindows) {
     const WindowTable t = windowTableFor(s, rowWindows, columnWindows);
-    const int rows = drawnRows(surface), cols = drawnColumns(surface);
-    uint32_t rowU = 0, rowV = 0;
-    for (int y = 0; y < rows; y++) {
-        rowU -= static_cast<uint32_t>(s.stepB);
-        rowV += static_cast<uint32_t>(s.stepA);
-        rotozoomRowAvx2(surfaceRow(surface, y), cols, rowU, rowV, s, t);
+    const int rows = drawnRows(surface), cols = drawnColumns(surface), strip = stripColumns(s, cols);
+    for (int x0 = 0; x0 < cols; x0 += strip) {
+        const int width = std::min(strip, cols - x0);
+        // One step left of column x0, one row above row 0.
+        uint32_t rowU = static_cast<uint32_t>(s.stepA) * static_cast<uint32_t>(x0);
+        uint32_t rowV = static_cast<uint32_t>(s.stepB) * static_cast<uint32_t>(x0);
+        for (int y = 0; y < rows; y++) {
+            rowU -= static_cast<uint32_t>(s.stepB);
+            rowV += static_cast<uint32_t>(s.stepA);
+            rotozoomRowAvx2(surfaceRow(surface, y) + x0, width, rowU, rowV, s, t);
+        }
     }
     vram = pastLastPixel(surface, rows, cols);
 }
