@@ -675,7 +675,10 @@ __attribute__((target("avx2"))) static void filterWindows(uint32_t* out, const u
     // A lane's fraction (its low 16-bit word) in both of its words.
     const __m256i fractionTwice = _mm256_setr_epi8(0, 1, 0, 1, 4, 5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13,  //
                                                    0, 1, 0, 1, 4, 5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13);
-    const __m256i zero = _mm256_setzero_si256(), lowWord = _mm256_set1_epi32(0xFFFF);
+    const __m256i zero = _mm256_setzero_si256();
+    // Byte 0 of each lane, green's filtered value, to byte 1 of the pixel; the rest zero.
+    const __m256i greenByte = _mm256_setr_epi8(-1, 0, -1, -1, -1, 4, -1, -1, -1, 8, -1, -1, -1, 12, -1, -1,  //
+                                               -1, 0, -1, -1, -1, 4, -1, -1, -1, 8, -1, -1, -1, 12, -1, -1);
     const __m256i pickRightExtra = _mm256_set1_epi16(0x00FF), pickLeft = _mm256_set1_epi16(0x0001);
     const uint8_t* const bytes = t.bytes;  // in registers, not reloaded after each store
     const __m256i toPairs = t.toPairs;
@@ -690,8 +693,10 @@ __attribute__((target("avx2"))) static void filterWindows(uint32_t* out, const u
         const __m256i upper = across(w.upper, fx, pick), lower = across(w.lower, fx, pick);
         const __m256i green = across(w.green, fx, pick);
         const __m256i blueRed = down(upper, lower, fy, fyHigh);  // blue in the low word, red in the high word
-        const __m256i greenLow = down(_mm256_and_si256(green, lowWord), _mm256_srli_epi32(green, 16), fy, fyHigh);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 8 * g), _mm256_or_si256(blueRed, _mm256_slli_epi32(greenLow, 8)));
+        // Green filtered down from its upper-row word to its lower-row word shifted beneath it;
+        // the high words come out meaningless and greenByte drops them.
+        const __m256i greenLow = down(green, _mm256_srli_epi32(green, 16), fy, fyHigh);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 8 * g), _mm256_or_si256(blueRed, _mm256_shuffle_epi8(greenLow, greenByte)));
         w = next;
         fx = _mm256_add_epi16(fx, fxStep);
         fy = _mm256_add_epi16(fy, fyStep);
