@@ -164,7 +164,7 @@ void openDisplayAndAudio() {
     setenv("SDL_AUDIODRIVER", "dummy", 0);
     screen = SDL_SetVideoMode(SCREEN_W, SCREEN_H, SCREEN_BPP, 0);
     SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO);
-    Mix_OpenAudio(22050, AUDIO_S16LSB, 2, 4096);
+    Mix_OpenAudio(AUDIO_RATE, AUDIO_S16LSB, AUDIO_CHANNELS, AUDIO_BUFFER);
 }
 
 void BM_StartupDisplayAndAudio(benchmark::State& state) {

@@ -10,6 +10,9 @@ constexpr int SCREEN_W = 1280;  // display width, pixels
 constexpr int SCREEN_H = 720;   // display height, rows
 constexpr int SCREEN_BPP = 32;
 constexpr char CAPTION[] = "Velmorante";
+constexpr int AUDIO_RATE = 22050;   // sample frames a second
+constexpr int AUDIO_CHANNELS = 2;    // stereo, 16-bit samples
+constexpr int AUDIO_BUFFER = 4096;   // sample frames
 
 extern SDL_Surface* screen;  // the display surface, set once by main
 extern int32_t kk;           // frames begun; 1 during the first frame; the effect's only clock

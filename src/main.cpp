@@ -7,10 +7,6 @@
 
 #include "Plasma.h"
 
-constexpr int AUDIO_RATE = 22050;       // Hz
-constexpr int AUDIO_CHANNELS = 2;       // stereo
-constexpr int AUDIO_BUFFER = 4096;      // sample frames
-
 int main(int argc, char**) {
     const Uint32 flags = argc < 2 ? 0 : SDL_FULLSCREEN;  // any argument at all: full screen
     screen = SDL_SetVideoMode(SCREEN_W, SCREEN_H, SCREEN_BPP, flags);

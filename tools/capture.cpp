@@ -28,8 +28,7 @@ namespace {
 
 constexpr int EXIT_USAGE = 2;        // a bad command line
 constexpr int EXIT_INTERRUPTED = 130;
-constexpr int SOUND_RATE = 22050;    // sample frames a second, as the demo plays them
-constexpr int SOUND_FRAME_BYTES = 4; // 16-bit stereo
+constexpr int SOUND_FRAME_BYTES = 2 * AUDIO_CHANNELS;  // 16-bit samples
 constexpr size_t PICTURE_BYTES = static_cast<size_t>(SCREEN_W) * SCREEN_H * 4;
 const char* const DATA_FILES[] = {"robotrk.fli", "fonts16.bin", "tarnwhisk.bmp"};
 
@@ -263,7 +262,7 @@ std::string writeSound(const std::vector<uint8_t>& loop, int64_t frames, double 
     int fd = mkstemp(name.data());
     if (fd < 0) fail(1, "cannot make a scratch file for the sound: " + std::string(strerror(errno)));
     FILE* f = fdopen(fd, "wb");
-    int64_t bytes = llround(static_cast<double>(frames) * SOUND_RATE / rate) * SOUND_FRAME_BYTES;
+    int64_t bytes = llround(static_cast<double>(frames) * AUDIO_RATE / rate) * SOUND_FRAME_BYTES;
     bool ok = f != nullptr;
     while (ok && bytes > 0) {
         const size_t part = static_cast<size_t>(bytes < static_cast<int64_t>(loop.size()) ? bytes : loop.size());
@@ -312,10 +311,11 @@ void captureVideo(const Options& o, const std::vector<uint8_t>& sound) {
     const std::string partial = o.out + ".part";
     char rate[32];
     snprintf(rate, sizeof rate, "%.17g", o.rate);
+    const std::string soundRate = std::to_string(AUDIO_RATE), soundChannels = std::to_string(AUDIO_CHANNELS);
     std::vector<const char*> args = {"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y",
                                      "-f", "rawvideo", "-pix_fmt", "bgr0", "-s", "1280x720", "-framerate", rate,
                                      "-i", "pipe:0",
-                                     "-f", "s16le", "-ar", "22050", "-ac", "2", "-i", soundFile.c_str(),
+                                     "-f", "s16le", "-ar", soundRate.c_str(), "-ac", soundChannels.c_str(), "-i", soundFile.c_str(),
                                      "-map", "0:v", "-map", "1:a"};
     args.insert(args.end(), container->codecs.begin(), container->codecs.end());
     args.insert(args.end(), {"-f", container->format, partial.c_str(), nullptr});
