@@ -32,7 +32,7 @@ protected:
         // Its messages go to the scratch folder, not into data/.
         const std::string command = "cd '" + DATA + "' && '" + CAPTURE + "' " + args + " >/dev/null 2>'" +
                                     (out.path() / "capture.err").string() + "'";
-        return system(("cd '" + out.path().string() + "' && " + command).c_str());
+        return system(command.c_str());
     }
 };
 
