@@ -1,5 +1,11 @@
 // Plasma: the demo shell, the effects, the soundtrack, font and texture
 // loading, and text. Globals are defined in Plasma.cpp, zero at start.
+//
+// The program in the order it runs: main opens the display and the audio
+// device, Init loads the font, the texture and the animation volume,
+// initNoise starts the sound loop, and Demo draws Script(kk) frame after frame
+// until Escape or a quit event. The last section holds what only the tests,
+// the tools and the platform-specific source files use.
 #pragma once
 
 #include <SDL/SDL.h>
@@ -21,75 +27,12 @@ extern uint32_t atime;       // SDL ticks at the last frame-rate report, ms
 extern int32_t fps;          // kk at the last frame-rate report
 extern int32_t mo;           // frames begun during the last report interval
 
-// Locks the display surface for drawing; SDL_LockSurface unless a test puts
-// in one of its own (SDL never refuses a lock on the surfaces it gives us).
-extern int (*lockSurface)(SDL_Surface*);
-
 // The frame loop: count, lock, report, Script(kk), unlock, flip, drain events.
 // Returns once exw is set, or at once when the lock is refused.
 void Demo();
 
 // Drains the event queue; Escape pressed or a quit event sets exw.
 void KeyCommands();
-
-// Loads the font ("fonts16.bin"), then the texture ("tarnwhisk.bmp"), then,
-// last, the animation volume through FLImainLoad.
-void Init();
-
-// ---- Sound ------------------------------------------------------------------
-// The loop is raw device bytes, taken by the mixer as they stand: stereo frames
-// of two signed 16-bit little-endian samples at 22,050 Hz.
-constexpr uint32_t NOISE_BYTES = 0x100000;  // 1,048,576 bytes: 262,144 frames, 11.89 s
-constexpr int NOISE_RAND_MOD = 42;          // pass 3 adds rand() % 42 to each byte
-
-struct Mix_Chunk;         // SDL_mixer's sound chunk (SDL/SDL_mixer.h)
-extern Mix_Chunk* noise;  // the playing loop; null until initNoise, never freed
-
-// Pass 1, the stepped sweep: sets all NOISE_BYTES bytes of `buffer`.
-void noiseSweep(uint8_t* buffer);
-// Pass 2, the modulation: flips the top bit of a byte where sin(y) * amplitude
-// truncates to an odd number. Amplitude 0 leaves every byte as it is.
-void noiseModulate(uint8_t* buffer, int amplitude);
-// Pass 3: adds rand() % 42 to each byte, one rand() a byte in index order.
-void noiseAddRand(uint8_t* buffer);
-// The three passes over `buffer` (NOISE_BYTES bytes); draws NOISE_BYTES rand()s.
-// Needs no audio device.
-void noiseBuild(uint8_t* buffer, int amplitude);
-
-// Builds the loop into its own static buffer, hands it to the mixer and plays
-// it for ever on the first free channel. The second argument is ignored.
-// Without an open audio device no chunk is made and the demo stays silent.
-void initNoise(int amplitude, int);
-
-// ---- Tiled volume effect and volume scroller ---------------------------------
-// Per-frame values of the tiled volume effect for frame number n.
-struct TileParams {
-    int32_t scrollX;   // 0..768 pixels
-    int32_t scrollY;   // 0..666 rows
-    int32_t slotBase;  // n >> 4
-    int32_t slotStep;  // 128..160 slots
-    int32_t jitter;    // 0..64 pixels
-};
-TileParams ScriptParams(int32_t n);
-
-// Paints frame n of the tiled volume effect into `screen`. Reads only `frames`.
-void Script(int32_t n);
-
-// Paints the parameterised scrolling grid of volume tiles into `surface`.
-// Any arguments are safe: every read of the volume wraps its flat index
-// modulo the volume. Rows are stepped by the surface's pitch.
-void FLIframes(SDL_Surface* surface, int scrollX, int scrollY, int slotBase, int slotStep, int tileRateX,
-               int pictureShiftY, int tileShiftX, int jitter);
-
-// The same picture, one pixel at a time, straight from the description: the
-// oracle of FLIframes in the tests, and its fallback for columns that are
-// negative or would wrap.
-void FLIframesReference(SDL_Surface* surface, int scrollX, int scrollY, int slotBase, int slotStep, int tileRateX,
-                        int pictureShiftY, int tileShiftX, int jitter);
-
-// Shared pixel cursor of plasma, rotozoomer and Print; Script and FLIframes
-// leave it alone.
-extern uint32_t* vram;
 
 // ---- Font and texture -------------------------------------------------------
 constexpr int CHAR_CODES = 256;                         // entries of the character map
@@ -112,6 +55,10 @@ extern uint8_t rbmp[TEX_TEXELS];   // texture red plane: row r (0 = top), column
 extern uint8_t gbmp[TEX_TEXELS];   // green plane, same layout
 extern uint8_t bbmp[TEX_TEXELS];   // blue plane, same layout
 
+// Loads the font ("fonts16.bin"), then the texture ("tarnwhisk.bmp"), then,
+// last, the animation volume through FLImainLoad.
+void Init();
+
 // Reads `path` one byte at a time: 256 bytes into cc, the next 22,016 into
 // fonts; bytes past its end read as 255. A file that cannot be opened is
 // named on stderr and leaves both tables zero.
@@ -123,7 +70,35 @@ void FontLoad(const char* path);
 // planes zero.
 void BMPload(const char* path);
 
-// ---- Text -------------------------------------------------------------------
+// ---- Sound ------------------------------------------------------------------
+// The loop is raw device bytes, taken by the mixer as they stand: stereo frames
+// of two signed 16-bit little-endian samples at 22,050 Hz.
+constexpr uint32_t NOISE_BYTES = 0x100000;  // 1,048,576 bytes: 262,144 frames, 11.89 s
+constexpr int NOISE_RAND_MOD = 42;          // pass 3 adds rand() % 42 to each byte
+
+struct Mix_Chunk;         // SDL_mixer's sound chunk (SDL/SDL_mixer.h)
+extern Mix_Chunk* noise;  // the playing loop; null until initNoise, never freed
+
+// Builds the loop into its own static buffer, hands it to the mixer and plays
+// it for ever on the first free channel. The second argument is ignored.
+// Without an open audio device no chunk is made and the demo stays silent.
+void initNoise(int amplitude, int);
+
+// ---- Tiled volume effect and volume scroller ---------------------------------
+// Paints frame n of the tiled volume effect into `screen`. Reads only `frames`.
+void Script(int32_t n);
+
+// Paints the parameterised scrolling grid of volume tiles into `surface`.
+// Any arguments are safe: every read of the volume wraps its flat index
+// modulo the volume. Rows are stepped by the surface's pitch.
+void FLIframes(SDL_Surface* surface, int scrollX, int scrollY, int slotBase, int slotStep, int tileRateX,
+               int pictureShiftY, int tileShiftX, int jitter);
+
+// ---- Text, plasma and rotozoomer: they draw through one cursor ---------------
+// Shared pixel cursor of Print, plasma and rotozoomer, each of which leaves it
+// at a defined place; Script and FLIframes leave it alone.
+extern uint32_t* vram;
+
 constexpr int NUMBER_DIGITS = 5;     // Int2Str writes exactly this many characters
 constexpr int NUMBER_MAX = 99999;    // the largest number five digits hold
 
@@ -136,20 +111,11 @@ void Print(int x, int y, const char* str, int len);
 // below 0 write 00000 and values above 99,999 write 99999.
 void Int2Str(int value, char* out);
 
-// ---- Plasma and rotozoomer --------------------------------------------------
 constexpr int FIX_SHIFT = 16;                          // 16.16 fixed point texture coordinates
 constexpr int32_t FIX_ONE = 1 << FIX_SHIFT;            // one texel
 constexpr int32_t FIX_MASK = FIX_ONE - 1;              // the fraction bits
 constexpr float DEGREES_PER_RADIAN = 57.29716f;        // the program's own divisor, not 180 / pi
 constexpr uint32_t GREY = 0x010101;                    // a level in all three colour bytes
-
-// The 16.16 texture step of one pixel to the right, (stepA, stepB); one row
-// down steps by (-stepB, stepA). Products beyond 32 bits saturate, NaN gives 0.
-struct RotoSteps {
-    int32_t stepA;  // trunc(cos(angle / 57.29716) * zoom * 65536)
-    int32_t stepB;  // trunc(sin(angle / 57.29716) * zoom * 65536)
-};
-RotoSteps rotozoomSteps(float angle, float zoom);
 
 // Paints the grey diagonal ramp, level (x + y) & 255, into `surface`; leaves
 // vram one word past the last pixel written. Rows are stepped by the pitch.
@@ -161,6 +127,67 @@ void plasma(SDL_Surface* surface);
 // Rows are stepped by the pitch.
 void rotozoomer(SDL_Surface* surface, float angle, float zoom);
 
-// The same picture, one plane and one pixel at a time as described: the
-// oracle of rotozoomer in the tests, and its path on machines without AVX2.
+// ---- For the tests, the tools and the effects' own source files ---------------
+// Locks the display surface for drawing; SDL_LockSurface unless a test puts
+// in one of its own (SDL never refuses a lock on the surfaces it gives us).
+extern int (*lockSurface)(SDL_Surface*);
+
+// The sound loop's three passes, and all three over `buffer` (NOISE_BYTES
+// bytes) as initNoise makes them, without an audio device.
+// Pass 1, the stepped sweep: sets every byte.
+void noiseSweep(uint8_t* buffer);
+// Pass 2, the modulation: flips the top bit of a byte where sin(y) * amplitude
+// truncates to an odd number. Amplitude 0 leaves every byte as it is.
+void noiseModulate(uint8_t* buffer, int amplitude);
+// Pass 3: adds rand() % 42 to each byte, one rand() a byte in index order.
+void noiseAddRand(uint8_t* buffer);
+void noiseBuild(uint8_t* buffer, int amplitude);
+
+// Per-frame values of the tiled volume effect for frame number n: Script(n)
+// is FLIframes(screen, scrollX, scrollY, slotBase, slotStep, 0, 0, 0, jitter).
+struct TileParams {
+    int32_t scrollX;   // 0..768 pixels
+    int32_t scrollY;   // 0..666 rows
+    int32_t slotBase;  // n >> 4
+    int32_t slotStep;  // 128..160 slots
+    int32_t jitter;    // 0..64 pixels
+};
+TileParams ScriptParams(int32_t n);
+
+// FLIframes' picture, one pixel at a time, straight from the description: its
+// oracle in the tests, and its path for columns that are negative or would wrap.
+void FLIframesReference(SDL_Surface* surface, int scrollX, int scrollY, int slotBase, int slotStep, int tileRateX,
+                        int pictureShiftY, int tileShiftX, int jitter);
+
+// The 16.16 texture step of one pixel to the right, (stepA, stepB); one row
+// down steps by (-stepB, stepA). Products beyond 32 bits saturate, NaN gives 0.
+struct RotoSteps {
+    int32_t stepA;  // trunc(cos(angle / 57.29716) * zoom * 65536)
+    int32_t stepB;  // trunc(sin(angle / 57.29716) * zoom * 65536)
+};
+RotoSteps rotozoomSteps(float angle, float zoom);
+
+// The rotozoomer's picture, one plane and one pixel at a time as described:
+// its oracle in the tests, and its path where no faster one is built or the
+// processor cannot run it.
 void rotozoomerReference(SDL_Surface* surface, float angle, float zoom);
+// Pixels `first` .. `cols` - 1 of one such row; (u, v) is the row's start,
+// one step left of column 0. Coordinates wrap as 32-bit unsigned values.
+void rotozoomRowReference(uint32_t* out, int first, int cols, uint32_t u, uint32_t v, RotoSteps s);
+// The same picture eight pixels at a time (Plasma_avx2.cpp, x86-64 builds
+// only); false, with nothing drawn, when the processor has no AVX2.
+bool rotozoomerAvx2(SDL_Surface* surface, RotoSteps s);
+
+// Row i of a surface, stepped by its pitch.
+inline uint32_t* surfaceRow(SDL_Surface* surface, int i) {
+    return reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(surface->pixels) + static_cast<size_t>(i) * surface->pitch);
+}
+// The effects draw at most the display's 1280 x 720 pixels of a surface.
+inline int drawnColumns(const SDL_Surface* s) { return s->w < SCREEN_W ? s->w : SCREEN_W; }
+inline int drawnRows(const SDL_Surface* s) { return s->h < SCREEN_H ? s->h : SCREEN_H; }
+// One word past the last pixel of a picture of rows x cols; the first pixel
+// when nothing is drawn.
+inline uint32_t* pastLastPixel(SDL_Surface* surface, int rows, int cols) {
+    if (rows <= 0 || cols <= 0) return static_cast<uint32_t*>(surface->pixels);
+    return surfaceRow(surface, rows - 1) + cols;
+}
