@@ -1,35 +1,44 @@
-# make run   installs what is missing, builds, starts the demo from data/
-# make test  the same set-up, then every test on a Release build and again
-#            under AddressSanitizer + UndefinedBehaviorSanitizer, then a short
-#            libFuzzer run of the frame walk (clang, in its own build tree)
-# make bench the benchmarks, each figure as a ratio to a baseline of the same run
+# make run    installs what the demo needs, builds the demo alone, starts it from data/
+# make test   installs the rest, then a short libFuzzer run of the frame walk,
+#             every test on a Release build, and every test again under
+#             AddressSanitizer + UndefinedBehaviorSanitizer
+# make bench  the benchmarks, each figure beside a baseline of the same run
 RELEASE := build/release
 SANITIZE := build/sanitize
 FUZZ := build/fuzz
 FUZZ_SECONDS ?= 25
 JOBS ?= $(shell nproc)
 SANITIZER_ENV := ASAN_OPTIONS=detect_leaks=0:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+DEPS := sh tools/install-deps.sh
 
-.PHONY: all deps build build-sanitize build-fuzz run test test-release test-sanitize test-fuzz bench clean
+.PHONY: all build build-demo build-sanitize build-fuzz run test test-release test-sanitize test-fuzz bench clean
 
 all: build
 
-deps:
-	@sh tools/install-deps.sh
+configure-release = cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release $(1) >/dev/null
 
-build: deps
-	@cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release >/dev/null
+build-demo:
+	@$(DEPS) demo
+	@$(call configure-release)
+	@cmake --build $(RELEASE) -j $(JOBS) --target velmorante
+
+build:
+	@$(DEPS) test bench
+	@$(call configure-release,-DVELMORANTE_TOOLS=ON -DVELMORANTE_TESTS=ON -DVELMORANTE_BENCH=ON)
 	@cmake --build $(RELEASE) -j $(JOBS)
 
-build-sanitize: deps
-	@cmake -S . -B $(SANITIZE) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORANTE_SANITIZE=ON -DVELMORANTE_BENCH=OFF >/dev/null
+build-sanitize:
+	@$(DEPS) test
+	@cmake -S . -B $(SANITIZE) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORANTE_SANITIZE=ON \
+		-DVELMORANTE_TOOLS=ON -DVELMORANTE_TESTS=ON -DVELMORANTE_BENCH=OFF >/dev/null
 	@cmake --build $(SANITIZE) -j $(JOBS)
 
-build-fuzz: deps
+build-fuzz:
+	@$(DEPS) fuzz
 	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORANTE_FUZZ=ON >/dev/null
 	@cmake --build $(FUZZ) -j $(JOBS)
 
-run: build
+run: build-demo
 	cd data && ../$(RELEASE)/velmorante
 
 test: test-fuzz test-release test-sanitize
