@@ -3,6 +3,9 @@
 #             every test on a Release build, and every test again under
 #             AddressSanitizer + UndefinedBehaviorSanitizer
 # make bench  the benchmarks, each figure beside a baseline of the same run
+# make web    the WebAssembly page in build/web; make web-serve serves it on
+#             127.0.0.1:8000; make test-web runs its tests (part of make test);
+#             make bench-web measures it in headless Chromium
 RELEASE := build/release
 SANITIZE := build/sanitize
 FUZZ := build/fuzz
@@ -12,6 +15,7 @@ SANITIZER_ENV := ASAN_OPTIONS=detect_leaks=0:abort_on_error=0 UBSAN_OPTIONS=prin
 DEPS := sh tools/install-deps.sh
 
 .PHONY: all build build-demo build-sanitize build-fuzz run test test-release test-sanitize test-fuzz bench clean
+.PHONY: web build-wasm web-serve test-web bench-web
 
 all: build
 
@@ -41,7 +45,7 @@ build-fuzz:
 run: build-demo
 	cd data && ../$(RELEASE)/velmorante
 
-test: test-fuzz test-release test-sanitize
+test: test-fuzz test-release test-sanitize test-web
 
 test-release: build
 	cd $(RELEASE) && ctest --output-on-failure -j $(JOBS)
@@ -76,3 +80,34 @@ data: build
 preview: build
 	mkdir -p build/preview
 	$(RELEASE)/tools/preview data build/preview
+
+# ---- The WebAssembly edition (Emscripten from Debian) ------------------------------
+# emcc's JavaScript optimiser needs node to find acorn (node-acorn), and its
+# tools want a python3 that is Debian's own. The system libraries come built in
+# Debian's read-only cache (/usr/share/emscripten/cache); nothing is written there.
+WASM := build/wasm
+WEB := build/web
+EMENV := NODE_PATH=/usr/share/nodejs EMSDK_PYTHON=/usr/bin/python3
+configure-wasm = $(EMENV) emcmake cmake -S . -B $(WASM) -DCMAKE_BUILD_TYPE=Release \
+	-DVELMORANTE_WEB_DIR=$(CURDIR)/$(WEB) -DVELMORANTE_DESKTOP_BUILD=$(CURDIR)/$(RELEASE) >/dev/null
+
+web:
+	@$(DEPS) web
+	@$(configure-wasm)
+	@$(EMENV) cmake --build $(WASM) -j $(JOBS) --target velmorante
+
+build-wasm:
+	@$(DEPS) web
+	@$(configure-wasm)
+	@$(EMENV) cmake --build $(WASM) -j $(JOBS)
+
+web-serve: web
+	python3 -m http.server 8000 --bind 127.0.0.1 --directory $(WEB)
+
+# The core's unit tests under node, and the page in headless Chromium against
+# the desktop build's capture tool and sound reference.
+test-web: build build-wasm
+	cd $(WASM) && ctest --output-on-failure -j $(JOBS)
+
+bench-web: build web
+	/usr/bin/python3 bench/web_bench.py $(WEB) $(RELEASE)

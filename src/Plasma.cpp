@@ -420,9 +420,10 @@ static int32_t toStep(long double p) {
 RotoSteps rotozoomSteps(float angle, float zoom) {
     const long double theta = static_cast<long double>(angle) / DEGREES_PER_RADIAN;
     // The cosine sees theta rounded to double, the sine theta rounded to float:
-    // the angle's own single-precision storage holds it.
+    // the angle's own single-precision storage holds it. Both are the double
+    // functions; libc++'s <cmath> would take a float argument to the float sine.
     const double c = cos(static_cast<double>(theta));
-    const double s = sin(static_cast<float>(theta));
+    const double s = sin(static_cast<double>(static_cast<float>(theta)));
     const long double zoomed = static_cast<long double>(zoom);
     return {toStep(c * zoomed * FIX_ONE), toStep(s * zoomed * FIX_ONE)};
 }
