@@ -139,13 +139,19 @@
   // The program's standard output: the frame-rate line once a second, and
   // during loading the numbers of chunk types it does not decode.
   function programPrint(line) {
-    if (state.phase === 'running') {
-      state.rateLine = line;
-      $('rate-text').textContent = `${line} frames/s`;
-      $('rate').hidden = !rateShown;
-    } else {
-      console.log(line);
-    }
+    console.log(line);
+    if (state.phase !== 'running') return;
+    state.rateLine = line;
+    $('rate-text').textContent = `${line} frames/s`;
+    $('rate').hidden = !rateShown;
+  }
+
+  // ?stop=N: frames before N are drawn but not shown; the bar counts them.
+  function showDrawingAhead(frame) {
+    const fill = $('bar-fill');
+    fill.className = '';
+    fill.style.width = (100 * frame / stopAt).toFixed(1) + '%';
+    $('loading-text').textContent = `Drawing frame ${count(frame)} of ${count(stopAt)}…`;
   }
 
   // ---- What the program's SDL calls (src/Plasma_web.cpp) --------------------------------
@@ -229,6 +235,7 @@
     },
     yieldToBrowser(frame) {
       state.frame = frame;
+      if (stopAt > 0 && state.framesShown === 0) showDrawingAhead(frame);
       return new Promise((resolve) => {
         resumeProgram = resolve;
         turns.port2.postMessage(null);
