@@ -68,10 +68,10 @@ add_executable(velmorante_tests ${PROJECT_SOURCE_DIR}/tests/support.cpp ${unit_t
                                 ${PROJECT_SOURCE_DIR}/tests/web/test_platform.cpp)
 target_include_directories(velmorante_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests)
 target_link_libraries(velmorante_tests PRIVATE velmorante_core gtest_main)
-target_compile_definitions(velmorante_tests PRIVATE VELMORANTE_TEST_FLI="${PROJECT_SOURCE_DIR}/tests/data/fli")
-# Files in memory, the test data mounted from the host (tests/web/node_files.js.in),
+target_compile_definitions(velmorante_tests PRIVATE VELMORANTE_TEST_FLI="${PROJECT_SOURCE_DIR}/tests/data/fli"
+                                                    VELMORANTE_DATA="${PROJECT_SOURCE_DIR}/data")
+# Files in memory, data/ and tests/data/ mounted from the host (tests/web/node_files.js.in),
 # memory that grows with what the tests allocate, node's exit status.
-set(VELMORANTE_TEST_DATA ${PROJECT_SOURCE_DIR}/tests/data)
 configure_file(${PROJECT_SOURCE_DIR}/tests/web/node_files.js.in ${CMAKE_BINARY_DIR}/node_files.js @ONLY)
 target_link_options(velmorante_tests PRIVATE -lnodefs.js --pre-js ${CMAKE_BINARY_DIR}/node_files.js
                     -sENVIRONMENT=node -sEXIT_RUNTIME=1 -sUSE_SDL=0
