@@ -248,6 +248,10 @@ void surfaceSha256(const SDL_Surface* s, char hex[SHA256_HEX + 1]);
 // SDL 1.2's key symbol for a browser key code (KeyboardEvent.keyCode);
 // SDLK_UNKNOWN for a key it has no symbol for here.
 SDLKey keySymbol(int keyCode);
+// SDL_Flip's hand-over: the display's picture to the page's canvas, as frame
+// kk. The page may call it while the loop waits for its turn (its benchmark
+// does, to time the hand-over alone); without a page or a display, nothing.
+extern "C" void pageShowDisplay();
 // A key pressed (down != 0) or released on the page, queued as an SDL key
 // event; page.js calls it. A full queue drops it, as SDL does.
 extern "C" void pageKey(int down, int keyCode);

@@ -246,14 +246,19 @@ static void reportStopFrame() {
     SDL_PushEvent(&quit);
 }
 
+EMSCRIPTEN_KEEPALIVE void pageShowDisplay() {
+    if (!display || !page) return;
+    toCanvasBytes(display, displayRgba);
+    pageShowFrame(reinterpret_cast<const uint8_t*>(displayRgba), display->w, display->h, kk);
+}
+
 int SDL_Flip(SDL_Surface* s) {
     if (s != display || !page) return 0;
     if (stopFrame > 0 && kk < stopFrame) {
         if (emscripten_get_now() - lastYield >= UNSHOWN_YIELD_MS) yieldToPage();
         return 0;
     }
-    toCanvasBytes(display, displayRgba);
-    pageShowFrame(reinterpret_cast<const uint8_t*>(displayRgba), display->w, display->h, kk);
+    pageShowDisplay();
     if (stopFrame > 0 && kk == stopFrame) reportStopFrame();
     yieldToPage();
     return 0;
