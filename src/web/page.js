@@ -92,6 +92,7 @@
     }
     if (!response.ok) throw new Error(`Could not fetch ${url}: HTTP ${response.status} ${response.statusText}.`);
     progress.expected.set(name, Number(response.headers.get('Content-Length')) || 0);
+    if (!response.body) return new Uint8Array(await response.arrayBuffer());  // no stream to count
     const parts = [];
     let received = 0;
     const reader = response.body.getReader();
