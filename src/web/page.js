@@ -17,6 +17,9 @@
   const MEMORY_MB = 320;          // the program's fixed memory (cmake/Web.cmake)
   const LAST_FRAME = 2147483647;  // the frame counter is a signed 32-bit number
   const SAMPLE_SCALE = 32768;     // signed 16-bit samples to Web Audio's -1..1
+  // The program reads at most 32 MiB and 128 bytes of any file: a much larger
+  // one is not one of its files, and is not held in memory.
+  const MAX_FILE_BYTES = 64 * 1024 * 1024;
 
   const $ = (id) => document.getElementById(id);
   const stage = $('stage');
@@ -91,16 +94,27 @@
       throw new Error(`Could not fetch ${url}: ${e.message}.`);
     }
     if (!response.ok) throw new Error(`Could not fetch ${url}: HTTP ${response.status} ${response.statusText}.`);
-    progress.expected.set(name, Number(response.headers.get('Content-Length')) || 0);
-    if (!response.body) return new Uint8Array(await response.arrayBuffer());  // no stream to count
+    const tooLarge = new Error(`${url} is larger than ${MAX_FILE_BYTES / 1048576} MB: not one of the demo's files.`);
+    const length = Number(response.headers.get('Content-Length')) || 0;
+    if (length > MAX_FILE_BYTES) throw tooLarge;
+    progress.expected.set(name, length);
+    if (!response.body) {  // no stream to count: the whole file at once
+      const whole = new Uint8Array(await response.arrayBuffer());
+      if (whole.length > MAX_FILE_BYTES) throw tooLarge;
+      return whole;
+    }
     const parts = [];
     let received = 0;
     const reader = response.body.getReader();
     for (;;) {
       const { done, value } = await reader.read();
       if (done) break;
-      parts.push(value);
       received += value.length;
+      if (received > MAX_FILE_BYTES) {
+        reader.cancel();
+        throw tooLarge;
+      }
+      parts.push(value);
       progress.received.set(name, received);
       showDownloadProgress();
     }
@@ -230,6 +244,7 @@
       state.phase = 'ended';
       state.frame = frame;
       $('rate').hidden = true;
+      $('loading').hidden = true;  // Escape while ?stop=N was drawing ahead
       say(stopAt && frame === stopAt
         ? `Stopped at frame ${count(frame)}, as ?stop=${stopAt} asked.`
         : `The demo has ended, after frame ${count(frame)}. Reload the page to watch it again.`, 'lower');

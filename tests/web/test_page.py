@@ -150,15 +150,23 @@ class Page(unittest.TestCase):
             self.assertEqual(driver.execute_script("return velmorante.audio.context.state"), "closed")
             self.assertEqual(console_errors(driver), [])
 
-    def test_a_missing_data_file_is_named(self):
-        with tempfile.TemporaryDirectory() as copy:
-            shutil.copytree(WEB, copy, dirs_exist_ok=True)
-            os.remove(os.path.join(copy, "data", "robotrk.fli"))
-            with browser.serve(copy) as url, browser.chromium() as driver:
-                driver.get(url + "index.html")
-                text = message(driver)
-                self.assertIn("Could not fetch data/robotrk.fli: HTTP 404", text)
-                self.assertFalse(driver.find_element("id", "start").is_displayed())
+    def test_a_missing_or_oversized_data_file_is_named(self):
+        def missing(data):
+            os.remove(os.path.join(data, "robotrk.fli"))
+
+        def oversized(data):  # far more than the program ever reads of a file: not held, and said
+            with open(os.path.join(data, "fonts16.bin"), "wb") as f:
+                f.truncate(65 * 1024 * 1024)
+
+        for spoil, said in [(missing, "Could not fetch data/robotrk.fli: HTTP 404"),
+                            (oversized, "data/fonts16.bin is larger than 64 MB")]:
+            with self.subTest(said), tempfile.TemporaryDirectory() as copy:
+                shutil.copytree(WEB, copy, dirs_exist_ok=True)
+                spoil(os.path.join(copy, "data"))
+                with browser.serve(copy) as url, browser.chromium() as driver:
+                    driver.get(url + "index.html")
+                    self.assertIn(said, message(driver))
+                    self.assertFalse(driver.find_element("id", "start").is_displayed())
 
     def test_memory_the_browser_will_not_give_is_said(self):
         # V8's own limit on a memory's pages, below the program's 320 MB.
