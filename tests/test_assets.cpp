@@ -164,14 +164,14 @@ TEST_F(Assets, InitLoadsFontThenTextureThenTheAnimation) {
     const std::vector<uint8_t> fontFile = patterned(FONT_FILE_BYTES, 11);
     writeFile(FONT_FILE, fontFile);
     writeFile(TEXTURE_FILE, bitmap('B', 'M', 0));
-    writeFile("robotrk.fli", fliHeader(FLI_HEADER_SIZE + 4));
+    writeFile("robotrk.fli", fliHeader(FLI_HEADER_BYTES + 4));
     testing::internal::CaptureStderr();
     Init();
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(0, memcmp(cc, fontFile.data(), CHAR_CODES));
     EXPECT_EQ(fonts[FONT_BYTES - 1], fontFile.back());
     EXPECT_EQ(bbmp[65280], bitmap('B', 'M', 0)[BMP_PIXELS_AT]);
-    EXPECT_EQ(FLIhdr.size, FLI_HEADER_SIZE + 4);
+    EXPECT_EQ(FLIhdr.size, FLI_HEADER_BYTES + 4);
 }
 
 }  // namespace
