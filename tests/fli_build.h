@@ -23,6 +23,12 @@ inline void append(Bytes& b, std::initializer_list<uint8_t> bytes) {
     std::copy(bytes.begin(), bytes.end(), b.begin() + n);
 }
 
+inline void append(Bytes& b, const Bytes& more) {
+    const size_t n = b.size();
+    b.resize(n + more.size());
+    std::copy(more.begin(), more.end(), b.begin() + n);
+}
+
 inline void put32(Bytes& b, uint32_t v) {
     b.resize(b.size() + 4);
     putU32(&b[b.size() - 4], v);
@@ -35,7 +41,7 @@ inline Bytes chunk(uint16_t type, const Bytes& body, int64_t size = TRUE_SIZE) {
     Bytes b(CHUNK_HEADER_BYTES);
     putU32(&b[CHUNK_SIZE_AT], size == TRUE_SIZE ? CHUNK_HEADER_BYTES + body.size() : static_cast<uint32_t>(size));
     putU16(&b[CHUNK_TYPE_AT], type);
-    b.insert(b.end(), body.begin(), body.end());
+    append(b, body);
     return b;
 }
 
@@ -47,7 +53,7 @@ inline Bytes frame(const std::vector<Bytes>& chunks, int64_t size = TRUE_SIZE, i
     putU32(&b[FRAME_SIZE_AT], size == TRUE_SIZE ? FRAME_HEADER_BYTES + body.size() : static_cast<uint32_t>(size));
     putU16(&b[FRAME_MAGIC_AT], FRAME_MAGIC);
     putU16(&b[FRAME_CHUNKS_AT], static_cast<uint16_t>(count < 0 ? chunks.size() : count));
-    b.insert(b.end(), body.begin(), body.end());
+    append(b, body);
     return b;
 }
 

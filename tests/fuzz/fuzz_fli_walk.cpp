@@ -3,6 +3,8 @@
 // where MainFLI must keep to the volume. It walks the last FRAMES_WALKED
 // frames of a load rather than all 698: expanding a slot is the same work
 // every time, and fewer of them leave the fuzzer time for more inputs.
+#include <cstddef>
+
 #include "FLIplay.h"
 
 constexpr uint32_t FRAMES_WALKED = 16;
