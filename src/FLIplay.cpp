@@ -7,10 +7,55 @@
 // file, however broken, reaches outside the stores or takes long to load.
 #include "FLIplay.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+// ---- Data files ---------------------------------------------------------------
+static const char* notAFile(mode_t mode) {
+    if (S_ISDIR(mode)) return "a folder, not a file";
+    if (S_ISFIFO(mode)) return "a FIFO, not a file";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device, not a file";
+    if (S_ISSOCK(mode)) return "a socket, not a file";
+    return "not a regular file";
+}
+
+// stat first, so that a device is never opened; then open without blocking
+// (a FIFO put in its place meanwhile would otherwise wait for a writer) and
+// check again what was opened.
+FILE* openDataFile(const char* path, const char** why) {
+    struct stat st;
+    if (stat(path, &st) != 0) {
+        *why = strerror(errno);
+        return nullptr;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        *why = notAFile(st.st_mode);
+        return nullptr;
+    }
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        *why = strerror(errno);
+        return nullptr;
+    }
+    FILE* f = nullptr;
+    const int flags = fcntl(fd, F_GETFL);
+    if (fstat(fd, &st) != 0 || flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        *why = strerror(errno);
+    } else if (!S_ISREG(st.st_mode)) {
+        *why = notAFile(st.st_mode);
+    } else if (!(f = fdopen(fd, "rb"))) {
+        *why = strerror(errno);
+    }
+    if (!f) close(fd);
+    return f;
+}
 
 // ---- Stores -----------------------------------------------------------------
 uint32_t frames[VOLUME_WORDS];
@@ -71,9 +116,10 @@ static void finishStore(uint32_t copied, uint32_t wanted) {
 }
 
 void FLIload(const char* path) {
-    FILE* f = fopen(path, "rb");
+    const char* why = nullptr;
+    FILE* f = openDataFile(path, &why);
     if (!f) {
-        fprintf(stderr, "velmorante: cannot open animation file \"%s\"; the animation stays black\n", path);
+        fprintf(stderr, "velmorante: cannot open animation file \"%s\" (%s); the animation stays black\n", path, why);
         return;
     }
     uint8_t raw[FLI_HEADER_SIZE] = {};

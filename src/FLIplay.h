@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 // ---- Frame volume -----------------------------------------------------------
 constexpr int FLI_W = 320;                                  // picture width, pixels
@@ -16,6 +17,14 @@ constexpr uint32_t ANIM_FRAMES = 698;                       // frames walked int
 static_assert(VOLUME_WORDS == 49152000u, "volume size");
 
 extern uint32_t frames[VOLUME_WORDS];  // slot s, row y, column x at s*64000 + y*320 + x; 0x00RRGGBB
+
+// ---- Data files ---------------------------------------------------------------
+// Opens `path` for reading when it is a regular file. A folder, a FIFO, a
+// device or a socket is refused without being read and without blocking (as
+// a missing file is). Null when refused, with *why saying why: "a folder, not
+// a file", "a FIFO, not a file", ... or the system's message for the error.
+// The three loaders and velmorante-capture open the data files through it.
+FILE* openDataFile(const char* path, const char** why);
 
 // ---- Animation file ---------------------------------------------------------
 constexpr uint32_t FLI_STORE = 33554432;   // bytes of file data kept after the header (32 MiB)
@@ -44,7 +53,8 @@ extern FliHeader FLIhdr;        // the file's first 128 bytes
 // Reads `path`: the header into FLIhdr, the next size-128 bytes into fli (never
 // more than the store holds; bytes past the end of the file read as 255), then
 // fills the noise slots 700..767 with one rand() a pixel. A file that cannot be
-// opened is named on stderr and leaves everything untouched.
+// opened, or is not a regular file, is named on stderr with the reason and
+// leaves everything untouched.
 void FLIload(const char* path);
 
 // The same for a file already in memory (`length` bytes), without the noise
