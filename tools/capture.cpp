@@ -32,7 +32,6 @@ extern char** environ;
 namespace {
 
 constexpr int EXIT_USAGE = 2;  // a bad command line
-constexpr int SOUND_FRAME_BYTES = 2 * AUDIO_CHANNELS;  // 16-bit samples
 constexpr size_t PICTURE_BYTES = static_cast<size_t>(SCREEN_W) * SCREEN_H * 4;
 const char* const DATA_FILES[] = {FLI_FILE, FONT_FILE, TEXTURE_FILE};
 constexpr char INSTALLED_DATA[] = "/../share/velmorante";  // from the executable's folder
