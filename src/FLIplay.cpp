@@ -7,7 +7,12 @@
 // file, however broken, reaches outside the stores or takes long to load.
 #include "FLIplay.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -47,6 +52,53 @@ int demoRand() {
     randFront = randFront + 1 < RAND_WORDS ? randFront + 1 : 0;
     randRear = randRear + 1 < RAND_WORDS ? randRear + 1 : 0;
     return result;
+}
+
+// ---- Data files ---------------------------------------------------------------
+static const char* notAFile(mode_t mode) {
+    if (S_ISDIR(mode)) return "a folder, not a file";
+    if (S_ISFIFO(mode)) return "a FIFO, not a file";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device, not a file";
+    if (S_ISSOCK(mode)) return "a socket, not a file";
+    return "not a regular file";
+}
+
+// stat first, so that a device is never opened; then open without blocking
+// (a FIFO put in its place meanwhile would otherwise wait for a writer) and
+// check again what was opened.
+FILE* openDataFile(const char* path, const char** why) {
+    *why = nullptr;
+    struct stat st;
+    if (stat(path, &st) != 0) return nullptr;
+    if (!S_ISREG(st.st_mode)) {
+        *why = notAFile(st.st_mode);
+        return nullptr;
+    }
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    FILE* f = nullptr;
+    const int flags = fcntl(fd, F_GETFL);
+    if (fstat(fd, &st) == 0 && flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0) {
+        if (!S_ISREG(st.st_mode))
+            *why = notAFile(st.st_mode);
+        else
+            f = fdopen(fd, "rb");
+    }
+    if (!f) {
+        const int error = errno;
+        close(fd);
+        errno = error;
+    }
+    return f;
+}
+
+// Names a data file that could not be opened on stderr, with the reason when
+// it is there but is not a file, then what becomes of its tables.
+void reportUnopened(const char* what, const char* path, const char* why, const char* outcome) {
+    if (why)
+        fprintf(stderr, "velmorante: cannot open %s file \"%s\" (%s); %s\n", what, path, why, outcome);
+    else
+        fprintf(stderr, "velmorante: cannot open %s file \"%s\"; %s\n", what, path, outcome);
 }
 
 // ---- Stores -----------------------------------------------------------------
@@ -108,9 +160,10 @@ static void finishStore(uint32_t copied, uint32_t wanted) {
 }
 
 void FLIload(const char* path) {
-    FILE* f = fopen(path, "rb");
+    const char* why = nullptr;
+    FILE* f = openDataFile(path, &why);
     if (!f) {
-        fprintf(stderr, "velmorante: cannot open animation file \"%s\"; the animation stays black\n", path);
+        reportUnopened("animation", path, why, "the animation stays black");
         return;
     }
     uint8_t raw[FLI_HEADER_BYTES] = {};

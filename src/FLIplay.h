@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 // ---- Frame volume -----------------------------------------------------------
 constexpr int FLI_W = 320;                                  // picture width, pixels
@@ -45,8 +46,20 @@ extern FliHeader FLIhdr;        // the file's first 128 bytes
 // Reads `path`: the header into FLIhdr, the next size-128 bytes into fli (never
 // more than the store holds; bytes past the end of the file read as 255), then
 // fills the noise slots 700..767 with one demoRand() a pixel. A file that cannot
-// be opened is named on stderr and leaves everything untouched.
+// be opened, or is not a regular file, is named on stderr and leaves everything
+// untouched.
 void FLIload(const char* path);
+
+// ---- Data files ---------------------------------------------------------------
+// Opens `path` for reading when it is a regular file. A folder, a FIFO, a
+// device or a socket is refused without being read and without blocking, with
+// *why saying what it is ("a folder, not a file", ...); for any other failure
+// *why is null and errno tells. The three loaders and velmorante-capture open
+// the data files through it.
+FILE* openDataFile(const char* path, const char** why);
+// "velmorante: cannot open WHAT file "PATH"; OUTCOME" on stderr, with *why's
+// reason in brackets after the name when there is one.
+void reportUnopened(const char* what, const char* path, const char* why, const char* outcome);
 
 // ---- Pseudo-random numbers ----------------------------------------------------
 // The noise of the volume and of the sound comes from this generator: glibc's

@@ -1,5 +1,8 @@
 // Loading the font and the texture: the layouts, files that end early or run
 // long, missing files, and the order Init loads everything in.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -147,6 +150,30 @@ TEST_F(Assets, AMissingBitmapIsNamedOnceAndLeavesThePlanesZero) {
     EXPECT_NE(err.find("\"none.bmp\""), std::string::npos) << err;
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
     EXPECT_TRUE(allEqual(gbmp, TEX_TEXELS, 0));
+}
+
+// Not files: each is refused as a missing file is, with the reason, and a FIFO
+// without a writer never blocks the load (the alarm would end the tests).
+TEST_F(Assets, AFolderAFifoOrADeviceIsNamedWithWhyAndLeavesTheTablesZero) {
+    ASSERT_EQ(mkdir("folder", 0755), 0);
+    ASSERT_EQ(mkfifo("fifo", 0644), 0);
+    const std::pair<const char*, const char*> cases[] = {
+        {"folder", "(a folder, not a file)"}, {"fifo", "(a FIFO, not a file)"}, {"/dev/zero", "(a device, not a file)"}};
+    for (const auto& [path, why] : cases) {
+        memset(cc, 9, sizeof cc);
+        memset(rbmp, 9, sizeof rbmp);
+        alarm(10);
+        testing::internal::CaptureStderr();
+        FontLoad(path);
+        BMPload(path);
+        const std::string err = testing::internal::GetCapturedStderr();
+        alarm(0);
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 2) << err;
+        EXPECT_NE(err.find("font file \"" + std::string(path) + "\" " + why), std::string::npos) << err;
+        EXPECT_NE(err.find("texture file \"" + std::string(path) + "\" " + why), std::string::npos) << err;
+        EXPECT_TRUE(allEqual(cc, CHAR_CODES, 0)) << path;
+        EXPECT_TRUE(allEqual(rbmp, TEX_TEXELS, 0)) << path;
+    }
 }
 
 TEST_F(Assets, InitLoadsFontThenTextureThenTheAnimation) {

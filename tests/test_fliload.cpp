@@ -1,4 +1,7 @@
 // Loading the animation file into the store, and the noise slots.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <climits>
 #include <cstdlib>
 
@@ -105,6 +108,26 @@ TEST_F(FliLoad, MissingFileIsNamedAndLeavesAllBlack) {
     const int next = demoRand();
     demoSrand(1);
     EXPECT_EQ(next, demoRand());  // nothing was drawn
+}
+
+TEST_F(FliLoad, AFolderOrAFifoIsRefusedLikeAMissingFileWithoutBlocking) {
+    ASSERT_EQ(mkdir("folder.fli", 0755), 0);
+    ASSERT_EQ(mkfifo("fifo.fli", 0644), 0);
+    for (const char* path : {"folder.fli", "fifo.fli"}) {
+        demoSrand(1);
+        alarm(10);  // a FIFO without a writer must not block the load
+        testing::internal::CaptureStderr();
+        FLIload(path);
+        const std::string err = testing::internal::GetCapturedStderr();
+        alarm(0);
+        const std::string named = std::string(1, '"') + path + "\" (a ";
+        EXPECT_NE(err.find(named), std::string::npos) << err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+        EXPECT_TRUE(slotIsBlack(700)) << path;
+        const int next = demoRand();
+        demoSrand(1);
+        EXPECT_EQ(next, demoRand()) << path;  // nothing was drawn
+    }
 }
 
 }  // namespace
