@@ -3,6 +3,8 @@
 #             every test on a Release build, and every test again under
 #             AddressSanitizer + UndefinedBehaviorSanitizer
 # make bench  the benchmarks, each figure beside a baseline of the same run
+# make package  a Debian package and a tarball in build/package/ (then lintian)
+# make install  installs into PREFIX (default /usr/local)
 RELEASE := build/release
 SANITIZE := build/sanitize
 FUZZ := build/fuzz
@@ -11,7 +13,8 @@ JOBS ?= $(shell nproc)
 SANITIZER_ENV := ASAN_OPTIONS=detect_leaks=0:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 DEPS := sh tools/install-deps.sh
 
-.PHONY: all build build-demo build-sanitize build-fuzz run test test-release test-sanitize test-fuzz bench clean
+.PHONY: all build build-demo build-sanitize build-fuzz build-dist run test test-release test-sanitize test-fuzz bench \
+	package install clean
 
 all: build
 
@@ -63,6 +66,31 @@ bench: build
 
 clean:
 	rm -rf build
+
+# The packages are built in a tree of their own with Debian's build flags
+# (hardening on) and only what they hold: the demo and velmorante-capture.
+DIST := build/dist
+PACKAGES := build/package
+PREFIX ?= /usr/local
+DEB_FLAGS := DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get
+
+build-dist:
+	@$(DEPS) package
+	@cmake -S . -B $(DIST) -DCMAKE_BUILD_TYPE=Release -DVELMORANTE_TOOLS=ON -DVELMORANTE_TESTS=OFF \
+		-DVELMORANTE_BENCH=OFF -DCMAKE_C_FLAGS="$$($(DEB_FLAGS) CPPFLAGS) $$($(DEB_FLAGS) CFLAGS)" \
+		-DCMAKE_CXX_FLAGS="$$($(DEB_FLAGS) CPPFLAGS) $$($(DEB_FLAGS) CXXFLAGS)" \
+		-DCMAKE_EXE_LINKER_FLAGS="$$($(DEB_FLAGS) LDFLAGS)" >/dev/null
+	@cmake --build $(DIST) -j $(JOBS)
+
+# tools/test-deb.sh installs the .deb on this machine, runs it and removes it.
+package: build-dist
+	rm -rf $(PACKAGES)
+	cd $(DIST) && cpack -B $(CURDIR)/$(PACKAGES)
+	rm -rf $(PACKAGES)/_CPack_Packages
+	lintian --fail-on error $(PACKAGES)/velmorante_*.deb
+
+install: build-dist
+	cmake --install $(DIST) --prefix $(PREFIX) --strip
 
 # make data     makes data/fonts16.bin and data/tarnwhisk.bmp again with their tools
 # make preview  draws the font, the texture, the rotozoomer and text into build/preview/*.png

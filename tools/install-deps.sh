@@ -14,7 +14,7 @@ packages() {
     tools) echo "libpng-dev libfreetype-dev fonts-dejavu-core" ;;
     fuzz) echo "clang libclang-rt-14-dev" ;;
     test) echo "$(packages demo) $(packages tools) $(packages fuzz)
-                libgtest-dev xvfb xdotool x11-utils libx11-dev imagemagick ffmpeg
+                libgtest-dev xvfb xdotool x11-utils libx11-dev imagemagick ffmpeg desktop-file-utils
                 python3 python3-pil python3-numpy" ;;
     bench) echo "$(packages demo) libbenchmark-dev ffmpeg" ;;
     package) echo "$(packages demo) $(packages tools) dpkg-dev file lintian desktop-file-utils" ;;
