@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sys/mman.h>
 
 // ---- Pseudo-random numbers ----------------------------------------------------
 // glibc's TYPE_3 generator: 31 words of state, r[i] = r[i - 31] + r[i - 3]
@@ -453,7 +454,21 @@ void FLIwalkReset() {
     memset(rgb, 0, sizeof rgb);
 }
 
+// The volume is 196 MB that loading touches for the first time: on small
+// pages, some 48,000 page faults, which took two thirds of the load's time.
+// Where the kernel gives large pages on request, the volume asks for them
+// before the first touch; it is only advice.
+static void adviseLargePages() {
+#ifdef MADV_HUGEPAGE
+    constexpr uintptr_t LARGE_PAGE = uintptr_t{1} << 21;
+    const uintptr_t first = (reinterpret_cast<uintptr_t>(frames) + LARGE_PAGE - 1) & ~(LARGE_PAGE - 1);
+    const uintptr_t end = reinterpret_cast<uintptr_t>(frames + VOLUME_WORDS) & ~(LARGE_PAGE - 1);
+    if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+#endif
+}
+
 void FLImainLoad() {
+    adviseLargePages();
     FLIload(FLI_FILE);
     FLIwalkReset();
     MainFLI();
