@@ -12,6 +12,43 @@
 #include <cstdlib>
 #include <cstring>
 
+// ---- Pseudo-random numbers ----------------------------------------------------
+// glibc's TYPE_3 generator: 31 words of state, r[i] = r[i - 31] + r[i - 3]
+// modulo 2^32, each result the new word without its lowest bit. The seed fills
+// the state through 16807 * x mod (2^31 - 1), and the first 310 results are
+// thrown away.
+constexpr int RAND_WORDS = 31;
+constexpr int RAND_SEPARATION = 3;
+constexpr int RAND_DISCARDED = 310;
+static uint32_t randState[RAND_WORDS];
+static int randFront, randRear;
+static bool randStarted;
+
+void demoSrand(uint32_t seed) {
+    int32_t word = static_cast<int32_t>(seed ? seed : 1);
+    randState[0] = static_cast<uint32_t>(word);
+    for (int i = 1; i < RAND_WORDS; i++) {
+        // 16807 * word mod (2^31 - 1), without leaving 32 bits (Schrage's method).
+        const int64_t hi = word / 127773, lo = word % 127773;
+        word = static_cast<int32_t>(16807 * lo - 2836 * hi);
+        if (word < 0) word += 2147483647;
+        randState[i] = static_cast<uint32_t>(word);
+    }
+    randFront = RAND_SEPARATION;
+    randRear = 0;
+    randStarted = true;
+    for (int i = 0; i < RAND_DISCARDED; i++) demoRand();
+}
+
+int demoRand() {
+    if (!randStarted) demoSrand(1);
+    randState[randFront] += randState[randRear];
+    const int result = static_cast<int>(randState[randFront] >> 1);
+    randFront = randFront + 1 < RAND_WORDS ? randFront + 1 : 0;
+    randRear = randRear + 1 < RAND_WORDS ? randRear + 1 : 0;
+    return result;
+}
+
 // ---- Stores -----------------------------------------------------------------
 uint32_t frames[VOLUME_WORDS];
 uint8_t fli[FLI_STORE];
@@ -50,13 +87,13 @@ static uint32_t frameBytesWanted(uint32_t size) {
     return wanted < FLI_STORE ? wanted : FLI_STORE;
 }
 
-// Grey noise in slots 700..767: one rand() a pixel in index order, masked by
+// Grey noise in slots 700..767: one demoRand() a pixel in index order, masked by
 // (row * 200), the row counted on across all 68 noise slots.
 static void fillNoise() {
     const uint32_t first = NOISE_FIRST_SLOT * SLOT_WORDS;
     for (uint32_t n = first; n < VOLUME_WORDS; n++) {
         uint32_t r = (n - first) / FLI_W;
-        uint32_t v = (r * 200u & static_cast<uint32_t>(rand())) & 0xFFu;
+        uint32_t v = (r * 200u & static_cast<uint32_t>(demoRand())) & 0xFFu;
         frames[n] = v * 0x10000u + v * 0x100u + v;
     }
 }

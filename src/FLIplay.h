@@ -17,6 +17,13 @@ static_assert(VOLUME_WORDS == 49152000u, "volume size");
 
 extern uint32_t frames[VOLUME_WORDS];  // slot s, row y, column x at s*64000 + y*320 + x; 0x00RRGGBB
 
+// ---- Pseudo-random numbers ----------------------------------------------------
+// The noise of the volume and of the sound comes from this generator: glibc's
+// rand() sequence (its additive feedback generator), reproduced so that every
+// machine draws the same numbers. Nothing seeds it; it starts as srand(1).
+int demoRand();               // 0 .. 2^31 - 1, the next number, like rand()
+void demoSrand(uint32_t seed);  // starts the sequence again, like srand(seed)
+
 // ---- Animation file ---------------------------------------------------------
 constexpr uint32_t FLI_STORE = 33554432;   // bytes of file data kept after the header (32 MiB)
 constexpr uint32_t FLI_HEADER_SIZE = 128;  // file header; byte 0 of `fli` is file byte 128
@@ -43,7 +50,7 @@ extern FliHeader FLIhdr;        // the file's first 128 bytes
 
 // Reads `path`: the header into FLIhdr, the next size-128 bytes into fli (never
 // more than the store holds; bytes past the end of the file read as 255), then
-// fills the noise slots 700..767 with one rand() a pixel. A file that cannot be
+// fills the noise slots 700..767 with one demoRand() a pixel. A file that cannot be
 // opened is named on stderr and leaves everything untouched.
 void FLIload(const char* path);
 

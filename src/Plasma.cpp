@@ -91,21 +91,22 @@ constexpr int MIX_NO_TIME_LIMIT = -1;       // for no set time
 // A quotient formed in extended precision and rounded to double for a sine. A
 // zero divisor has no finite quotient (0/0 or n/0): NaN stands for both without
 // dividing by zero, since the sine of an infinity is NaN as well.
-static double quotient(long double n, long double d) { return d != 0 ? static_cast<double>(n / d) : NAN; }
+static double quotient(double n, double d) { return d != 0 ? quotientToDouble(n, d) : NAN; }
 
-// Truncation toward zero to 16 bits. A value that is not finite, or whose
-// truncation lies outside -32,768..32,767, gives -32,768 (0x8000: low byte 0, even).
-static int16_t toInt16(long double v) {
-    if (!std::isfinite(v)) return INT16_MIN;
-    const long double t = truncl(v);
+// The product of a sine and a factor, in extended precision, truncated toward
+// zero to 16 bits. A value that is not finite, or whose truncation lies outside
+// -32,768..32,767, gives -32,768 (0x8000: low byte 0, even).
+static int16_t sineToInt16(double sine, double factor) {
+    if (!std::isfinite(sine)) return INT16_MIN;
+    const int64_t t = truncatedProduct(sine, factor);
     return t < INT16_MIN || t > INT16_MAX ? INT16_MIN : static_cast<int16_t>(t);
 }
 
 void noiseSweep(uint8_t* buffer) {
     for (uint32_t i = 0; i < NOISE_BYTES; i++) {
         const int32_t q = static_cast<int32_t>(4 * i % SWEEP_PERIOD) / SWEEP_STEP;  // 0..52
-        const double x = quotient(4.0L * i, 8.0L * q);  // i / 2q; none where q = 0
-        buffer[i] = static_cast<uint8_t>(toInt16(128.0L * sin(x)));  // low byte, two's complement
+        const double x = quotient(4.0 * i, 8.0 * q);  // i / 2q; none where q = 0
+        buffer[i] = static_cast<uint8_t>(sineToInt16(sin(x), 128));  // low byte, two's complement
     }
 }
 
@@ -117,14 +118,14 @@ void noiseModulate(uint8_t* buffer, int amplitude) {
     for (int r = 0; r < MOD_STEPS; r++) stepSine[r] = sin(static_cast<double>(r / amplitude));
     for (uint32_t i = 0; i < NOISE_BYTES; i++) {
         const int32_t r = static_cast<int32_t>(2 * i % MOD_PERIOD) / MOD_STEP;
-        const double y = quotient(2.0L * i, 32.0L * stepSine[r]);  // none where q2 = 0
-        const int16_t v = toInt16(static_cast<long double>(sin(y)) * amplitude);
+        const double y = quotient(2.0 * i, 32.0 * stepSine[r]);  // none where q2 = 0
+        const int16_t v = sineToInt16(sin(y), amplitude);
         if (v & 1) buffer[i] += 128;  // flips the top bit
     }
 }
 
 void noiseAddRand(uint8_t* buffer) {
-    for (uint32_t i = 0; i < NOISE_BYTES; i++) buffer[i] += rand() % NOISE_RAND_MOD;  // rand() >= 0: adds 0..41
+    for (uint32_t i = 0; i < NOISE_BYTES; i++) buffer[i] += demoRand() % NOISE_RAND_MOD;  // never negative: adds 0..41
 }
 
 void noiseBuild(uint8_t* buffer, int amplitude) {
@@ -147,24 +148,22 @@ constexpr int TILE_H = FLI_H;
 TileParams ScriptParams(int32_t n) {
     const double nd = n;
     TileParams p;
-    // The products of a sine run in extended precision, where they are exact.
-    p.scrollX = static_cast<int32_t>(fabsl(static_cast<long double>(sin(nd * 0.00390625)) * 3 * 256));
-    p.scrollY = static_cast<int32_t>(fabsl(2 * static_cast<long double>(sin(nd / 144)) * 333));
+    // The products and sums of the sines run in extended precision.
+    p.scrollX = static_cast<int32_t>(truncated(abs(Extended(sin(nd * 0.00390625)) * 3.0 * 256.0)));
+    p.scrollY = static_cast<int32_t>(truncated(abs(Extended(2.0) * sin(nd / 144) * 333.0)));
     p.slotBase = n >> 4;
-    p.slotStep = static_cast<int32_t>(128 + fabsl(32 * static_cast<long double>(sin(nd * 0.0078125))));
+    p.slotStep = static_cast<int32_t>(truncated(Extended(128.0) + abs(Extended(32.0) * sin(nd * 0.0078125))));
 
-    const double partial = static_cast<double>(64 * static_cast<long double>(sin(nd * 0.015625)) +
-                                               32 * static_cast<long double>(sin(nd / 48)));
+    const double partial = toDouble(Extended(64.0) * sin(nd * 0.015625) + Extended(32.0) * sin(nd / 48));
     const int32_t square = mul32(n, n);  // wraps from n = 46,341 on
-    const long double w = partial + 32 * static_cast<long double>(sin(square * 0.0625)) - 64;
-    p.jitter = w > 0 ? static_cast<int32_t>(w) : 0;
+    const Extended w = Extended(partial) + Extended(32.0) * sin(square * 0.0625) - 64.0;
+    p.jitter = !w.negative ? static_cast<int32_t>(truncated(w)) : 0;
     return p;
 }
 
-// Sideways displacement of screen row i: trunc(sin(i*i) * jitter).
-static inline int64_t rowShiftOf(int i, int jitter) {
-    return static_cast<int64_t>(static_cast<long double>(sin(static_cast<double>(i * i))) * jitter);
-}
+// Sideways displacement of a screen row whose sin(i * i) is `rowSine`:
+// trunc(sin(i * i) * jitter), the product in extended precision.
+static inline int64_t rowShiftOf(double rowSine, int jitter) { return truncatedProduct(rowSine, jitter); }
 
 static inline int32_t slotOf(int32_t slotBase, int32_t slotStep, int32_t tileColumn, int32_t tileRow) {
     const int32_t cells = add32(mul32(mul32(tileColumn, tileColumn), tileColumn), mul32(tileRow, tileRow));
@@ -196,7 +195,7 @@ void FLIframesReference(SDL_Surface* surface, int scrollX, int scrollY, int slot
     const int rows = drawnRows(surface), cols = drawnColumns(surface);
     for (int i = 0; i < rows; i++) {
         uint32_t* out = surfaceRow(surface, i);
-        const int64_t rowShift = rowShiftOf(i, jitter);
+        const int64_t rowShift = rowShiftOf(sin(static_cast<double>(i * i)), jitter);
         const int32_t tileRow = add32(i, scrollY) / TILE_H;
         const int32_t pictureRow = add32(add32(i, scrollY), pictureShiftY) % TILE_H;
         for (int j = 0; j < cols; j++) {
@@ -267,8 +266,7 @@ void FLIframes(SDL_Surface* surface, int scrollX, int scrollY, int slotBase, int
                 runStart[r] = static_cast<int64_t>(slotOf(slotBase, slotStep, runs[r].tileColumn, tileRow)) *
                                   SLOT_WORDS + runs[r].pictureColumn;
         }
-        const int64_t rowShift =
-            jitter ? static_cast<int64_t>(static_cast<long double>(rowSines[i]) * jitter) : 0;
+        const int64_t rowShift = jitter ? rowShiftOf(rowSines[i], jitter) : 0;
         const int64_t base = static_cast<int64_t>(add32(y, pictureShiftY) % TILE_H) * FLI_W + rowShift;
         uint32_t* out = surfaceRow(surface, i);
         for (int r = 0; r < runCount; r++)  // hot loop: a handful of copies a row
@@ -410,21 +408,32 @@ void plasma(SDL_Surface* surface) {
 }
 
 // trunc(p) as a 32-bit step: out-of-range products saturate, NaN gives 0.
-static int32_t toStep(long double p) {
+static int32_t toStep(double p) {
     if (p != p) return 0;
-    if (p >= static_cast<long double>(INT32_MAX)) return INT32_MAX;
-    if (p <= static_cast<long double>(INT32_MIN)) return INT32_MIN;
+    if (p >= INT32_MAX) return INT32_MAX;
+    if (p <= INT32_MIN) return INT32_MIN;
     return static_cast<int32_t>(p);
 }
 
+// trunc(trig * zoom * 65536), the products in extended precision. Products
+// of infinities or NaN need no rounding: double gives them as they are.
+static int32_t stepOf(double trig, float zoom) {
+    if (!std::isfinite(trig) || !std::isfinite(zoom)) return toStep(trig * zoom * FIX_ONE);
+    const int64_t t = truncated(Extended(trig) * zoom * static_cast<double>(FIX_ONE));
+    return t > INT32_MAX ? INT32_MAX : t < INT32_MIN ? INT32_MIN : static_cast<int32_t>(t);
+}
+
 RotoSteps rotozoomSteps(float angle, float zoom) {
-    const long double theta = static_cast<long double>(angle) / DEGREES_PER_RADIAN;
-    // The cosine sees theta rounded to double, the sine theta rounded to float:
-    // the angle's own single-precision storage holds it.
-    const double c = cos(static_cast<double>(theta));
-    const double s = sin(static_cast<float>(theta));
-    const long double zoomed = static_cast<long double>(zoom);
-    return {toStep(c * zoomed * FIX_ONE), toStep(s * zoomed * FIX_ONE)};
+    // theta = angle / 57.29716 in extended precision. The cosine sees it
+    // rounded to double, the sine rounded to float: the angle's own
+    // single-precision storage holds it.
+    double c = NAN, s = NAN;  // an infinite or NaN angle has neither
+    if (std::isfinite(angle)) {
+        const Extended theta = Extended(angle) / Extended(DEGREES_PER_RADIAN);
+        c = cos(toDouble(theta));
+        s = sin(static_cast<double>(toFloat(theta)));
+    }
+    return {stepOf(c, zoom), stepOf(s, zoom)};
 }
 
 // One plane at 16.16 (u, v): across first on the upper and lower texel pairs,

@@ -74,7 +74,7 @@ void BMPload(const char* path);
 // The loop is raw device bytes, taken by the mixer as they stand: stereo frames
 // of two signed 16-bit little-endian samples at 22,050 Hz.
 constexpr uint32_t NOISE_BYTES = 0x100000;  // 1,048,576 bytes: 262,144 frames, 11.89 s
-constexpr int NOISE_RAND_MOD = 42;          // pass 3 adds rand() % 42 to each byte
+constexpr int NOISE_RAND_MOD = 42;          // pass 3 adds demoRand() % 42 to each byte
 
 struct Mix_Chunk;         // SDL_mixer's sound chunk (SDL/SDL_mixer.h)
 extern Mix_Chunk* noise;  // the playing loop; null until initNoise, never freed
@@ -139,7 +139,7 @@ void noiseSweep(uint8_t* buffer);
 // Pass 2, the modulation: flips the top bit of a byte where sin(y) * amplitude
 // truncates to an odd number. Amplitude 0 leaves every byte as it is.
 void noiseModulate(uint8_t* buffer, int amplitude);
-// Pass 3: adds rand() % 42 to each byte, one rand() a byte in index order.
+// Pass 3: adds demoRand() % 42 to each byte, one draw a byte in index order.
 void noiseAddRand(uint8_t* buffer);
 void noiseBuild(uint8_t* buffer, int amplitude);
 
@@ -177,6 +177,34 @@ void rotozoomRowReference(uint32_t* out, int first, int cols, uint32_t u, uint32
 // The same picture eight pixels at a time (Plasma_avx2.cpp, x86-64 builds
 // only); false, with nothing drawn, when the processor has no AVX2.
 bool rotozoomerAvx2(SDL_Surface* surface, RotoSteps s);
+
+// ---- Extended precision, the same on every machine -----------------------------
+// The program's extended-precision steps, in software: x87's format with its
+// 64-bit significand, every result rounded to nearest, ties to even (x87's
+// long double does the same on x86; elsewhere long double is wider). Values
+// are finite and their exponent range is not limited (Plasma_extended.cpp).
+struct Extended {
+    bool negative;
+    uint64_t significand;  // top bit set, or 0 for zero
+    int32_t exponent;      // the value is significand * 2^exponent
+    Extended() = default;
+    constexpr Extended(bool negative_, uint64_t significand_, int32_t exponent_)
+        : negative(negative_), significand(significand_), exponent(exponent_) {}
+    Extended(double d);  // exact; d finite
+};
+Extended operator+(Extended a, Extended b);
+Extended operator-(Extended a, Extended b);
+Extended operator*(Extended a, Extended b);
+Extended operator/(Extended a, Extended b);  // b not 0
+Extended operator-(Extended a);
+Extended abs(Extended a);
+double toDouble(Extended a);  // rounded to nearest, ties to even
+float toFloat(Extended a);    // likewise, straight from the 64-bit significand
+int64_t truncated(Extended a);  // toward zero; beyond 64 bits saturated
+// toDouble(Extended(n) / Extended(d)), most often by a double division: d not 0.
+double quotientToDouble(double n, double d);
+// truncated(Extended(a) * Extended(b)), in one call for the per-byte and per-row loops.
+int64_t truncatedProduct(double a, double b);
 
 // Row i of a surface, stepped by its pitch.
 inline uint32_t* surfaceRow(SDL_Surface* surface, int i) {

@@ -8,13 +8,25 @@
 #include <cstdlib>
 #include <vector>
 
+// The oracle of the program's demoRand: the C library's own rand() where that
+// is glibc's (test_portable.cpp checks that the two agree for ten million
+// draws), else the program's generator itself.
+#ifdef __GLIBC__
+inline int referenceRand() { return rand(); }
+inline void referenceSrand(unsigned seed) { srand(seed); }
+#else
+#include "FLIplay.h"
+inline int referenceRand() { return demoRand(); }
+inline void referenceSrand(unsigned seed) { demoSrand(seed); }
+#endif
+
 namespace noise_reference {
 
 constexpr uint32_t BYTES = 1048576;
 constexpr uint32_t PERIOD = 131072;        // bytes: the sweep and the modulation restart here
 constexpr uint32_t SWEEP_STEP = 2500;      // bytes
 constexpr uint32_t MOD_STEP = 256;         // bytes
-constexpr uint32_t VOLUME_DRAWS = 4352000; // rand() calls of the 68 noise slots of 64,000 pixels
+constexpr uint32_t VOLUME_DRAWS = 4352000; // draws of the 68 noise slots of 64,000 pixels
 
 // The 16-bit conversion: a real value truncates into -32,768..32,767 exactly
 // when -32,769 < v < 32,768; NaN and the infinities fail the test.
@@ -37,11 +49,11 @@ inline bool flips(uint32_t i, int a) {
     return toSample(static_cast<long double>(std::sin(y)) * a) % 2 != 0;
 }
 
-// The whole loop for amplitude a (not 0); draws BYTES rand()s.
+// The whole loop for amplitude a (not 0); draws BYTES numbers of referenceRand.
 inline std::vector<uint8_t> build(int a) {
     std::vector<uint8_t> b(BYTES);
     for (uint32_t i = 0; i < BYTES; i++) b[i] = static_cast<uint8_t>(sweep(i) ^ (flips(i, a) ? 0x80 : 0));
-    for (uint32_t i = 0; i < BYTES; i++) b[i] = static_cast<uint8_t>((b[i] + rand() % 42) & 0xFF);
+    for (uint32_t i = 0; i < BYTES; i++) b[i] = static_cast<uint8_t>((b[i] + referenceRand() % 42) & 0xFF);
     return b;
 }
 

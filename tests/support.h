@@ -12,6 +12,7 @@
 
 #include "FLIplay.h"
 #include "Plasma.h"
+#include "noise_reference.h"
 
 // A 1280 x 720 x 32 surface over our own memory, rows `pitchWords` apart;
 // the words between rows are filled with a guard value.

@@ -14,13 +14,13 @@ namespace {
 const std::string CAPTURE = VELMORANTE_CAPTURE;
 const std::string DATA = VELMORANTE_DATA;
 
-// The demo's start-up, as the capture tool does it: from data/, rand() fresh.
+// The demo's start-up, as the capture tool does it: from data/, the generator fresh.
 class Capture : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         const auto here = std::filesystem::current_path();
         std::filesystem::current_path(DATA);
-        srand(1);
+        demoSrand(1);
         Init();
         std::filesystem::current_path(here);
     }

@@ -11,7 +11,7 @@ protected:
     ScratchDir dir;
     void SetUp() override {
         memset(frames, 0, sizeof frames);
-        srand(1);  // what an unseeded rand() starts from
+        demoSrand(1);  // where the program's generator starts
     }
 };
 
@@ -24,10 +24,10 @@ bool slotIsBlack(uint32_t slot) {
 TEST_F(FliLoad, NoiseSlotsAreMaskedGreyFromRandInIndexOrder) {
     writeFile("anim.fli", fliHeader(FLI_HEADER_SIZE));
     FLIload("anim.fli");
-    srand(1);
+    referenceSrand(1);
     for (uint32_t t = 0; t < (SLOTS - NOISE_FIRST_SLOT) * SLOT_WORDS; t++) {
         const uint32_t row = t / 320, mask = (row * 200) % 256;
-        const uint32_t grey = static_cast<uint32_t>(rand()) & mask;
+        const uint32_t grey = static_cast<uint32_t>(referenceRand()) & mask;
         ASSERT_EQ(frames[NOISE_FIRST_SLOT * SLOT_WORDS + t], grey << 16 | grey << 8 | grey) << t;
         if (row % 32 == 0) {
             ASSERT_EQ(grey, 0u);
@@ -102,9 +102,9 @@ TEST_F(FliLoad, MissingFileIsNamedAndLeavesAllBlack) {
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1);
     EXPECT_TRUE(slotIsBlack(700));
     EXPECT_TRUE(slotIsBlack(767));
-    const int next = rand();
-    srand(1);
-    EXPECT_EQ(next, rand());  // no rand() was spent
+    const int next = demoRand();
+    demoSrand(1);
+    EXPECT_EQ(next, demoRand());  // nothing was drawn
 }
 
 }  // namespace

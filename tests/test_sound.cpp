@@ -77,24 +77,24 @@ TEST(NoiseModulation, AmplitudeZeroAndExtremesAreSafeAndChangeNothing) {
         noiseModulate(b.data(), a);
         EXPECT_EQ(firstMismatch(b, before), NOISE_BYTES) << a;
     }
-    srand(1);
+    demoSrand(1);
     Bytes built(NOISE_BYTES);
     noiseBuild(built.data(), 0);
-    srand(1);
+    referenceSrand(1);
     Bytes expected(NOISE_BYTES);
     for (uint32_t i = 0; i < NOISE_BYTES; i++) expected[i] = noise_reference::sweep(i);
-    for (uint32_t i = 0; i < NOISE_BYTES; i++) expected[i] = static_cast<uint8_t>(expected[i] + rand() % 42);
+    for (uint32_t i = 0; i < NOISE_BYTES; i++) expected[i] = static_cast<uint8_t>(expected[i] + referenceRand() % 42);
     EXPECT_EQ(firstMismatch(built, expected), NOISE_BYTES);
 }
 
 TEST(NoiseAddRand, DrawsExactlyOneRandAByteInIndexOrder) {
     Bytes b(NOISE_BYTES, 250);
-    srand(1);
+    demoSrand(1);
     noiseAddRand(b.data());
-    const int next = rand();
-    srand(1);
-    for (uint32_t i = 0; i < NOISE_BYTES; i++) ASSERT_EQ(b[i], static_cast<uint8_t>(250 + rand() % 42)) << i;
-    EXPECT_EQ(rand(), next);
+    const int next = demoRand();
+    referenceSrand(1);
+    for (uint32_t i = 0; i < NOISE_BYTES; i++) ASSERT_EQ(b[i], static_cast<uint8_t>(250 + referenceRand() % 42)) << i;
+    EXPECT_EQ(referenceRand(), next);
 }
 
 // The loop as the demo makes it: after the frame volume's noise, drawn by
@@ -102,13 +102,13 @@ TEST(NoiseAddRand, DrawsExactlyOneRandAByteInIndexOrder) {
 TEST(NoiseBuild, AfterTheFrameVolumeEqualsTheStraightVersion) {
     ScratchDir dir;
     writeFile("anim.fli", fliHeader(FLI_HEADER_SIZE));
-    srand(1);
+    demoSrand(1);
     FLIload("anim.fli");
     Bytes b(NOISE_BYTES);
     noiseBuild(b.data(), 1);
 
-    srand(1);
-    for (uint32_t k = 0; k < noise_reference::VOLUME_DRAWS; k++) rand();
+    referenceSrand(1);
+    for (uint32_t k = 0; k < noise_reference::VOLUME_DRAWS; k++) referenceRand();
     const Bytes expected = noise_reference::build(1);
     const size_t at = firstMismatch(b, expected);
     EXPECT_EQ(at, NOISE_BYTES) << "byte " << at;
@@ -135,7 +135,7 @@ protected:
 TEST_F(Mixer, TheLoopIsHandedOverInPlaceAndPlaysOnOneChannel) {
     ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_AUDIO), 0) << SDL_GetError();
     ASSERT_EQ(Mix_OpenAudio(22050, AUDIO_S16LSB, 2, 4096), 0) << Mix_GetError();
-    srand(1);
+    demoSrand(1);
     initNoise(1, 7);  // the second argument changes nothing
     ASSERT_NE(noise, nullptr);
     EXPECT_EQ(noise->alen, NOISE_BYTES);
@@ -143,7 +143,7 @@ TEST_F(Mixer, TheLoopIsHandedOverInPlaceAndPlaysOnOneChannel) {
     EXPECT_EQ(noise->allocated, 0);  // the mixer plays our bytes, not a copy
     EXPECT_EQ(Mix_Playing(-1), 1);
 
-    srand(1);
+    referenceSrand(1);
     const Bytes expected = noise_reference::build(1);
     EXPECT_EQ(memcmp(noise->abuf, expected.data(), NOISE_BYTES), 0);
 }
