@@ -22,8 +22,8 @@ set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
 set(CMAKE_FIND_ROOT_PATH /usr/aarch64-linux-gnu /usr/lib/aarch64-linux-gnu)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)   # build tools are the host's
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY BOTH)    # the -L folders pkg-config names are taken as they stand
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE BOTH)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)    # CMake packages by their multiarch folder (GTest)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE BOTH)    # headers of multiarch -dev packages are in /usr/include
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)    # GTest: /usr/lib/aarch64-linux-gnu/cmake/GTest, not under a root
 
 # pkg-config sees the target's .pc files only, never the host's.
 set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/aarch64-linux-gnu/pkgconfig:/usr/share/pkgconfig)
@@ -32,7 +32,8 @@ set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/aarch64-linux-gnu/pkgconfig:/usr/share/pkgco
 # through this. -L makes qemu take the loader from the cross C library the
 # programs were linked with; LD_LIBRARY_PATH makes that loader take the same
 # cross libc.so.6 and libstdc++.so.6 too, before the multiarch copies that
-# libc6:arm64 puts in /lib/aarch64-linux-gnu. A loader of one glibc build with
-# the libc.so.6 of another hangs in the first pthread_create (SDL's audio
-# thread, for one).
+# libc6:arm64 puts in /lib/aarch64-linux-gnu. Loader and C library must come
+# from the same glibc build: Debian 12's cross loader (2.36-8cross1) with the
+# multiarch libc.so.6 (2.36-9+deb12u*) hangs in the first pthread_create, SDL's
+# audio thread for one.
 set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64 -L /usr/aarch64-linux-gnu -E LD_LIBRARY_PATH=/usr/aarch64-linux-gnu/lib)
