@@ -5,16 +5,19 @@
 # make bench  the benchmarks, each figure beside a baseline of the same run
 # make package  a Debian package and a tarball in build/package/ (then lintian)
 # make install  installs into PREFIX (default /usr/local)
+# make test-arm64  (not part of make test) cross-builds the library, the demo
+#             and the unit tests for arm64 and runs them, and the demo, under qemu
 RELEASE := build/release
 SANITIZE := build/sanitize
 FUZZ := build/fuzz
+ARM64 := build/arm64
 FUZZ_SECONDS ?= 25
 JOBS ?= $(shell nproc)
 SANITIZER_ENV := ASAN_OPTIONS=detect_leaks=0:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 DEPS := sh tools/install-deps.sh
 
-.PHONY: all build build-demo build-sanitize build-fuzz build-dist run test test-release test-sanitize test-fuzz bench \
-	package install clean
+.PHONY: all build build-demo build-sanitize build-fuzz build-dist build-arm64 run test test-release test-sanitize \
+	test-fuzz test-arm64 bench package install clean
 
 all: build
 
@@ -60,6 +63,17 @@ test-fuzz: build-fuzz
 	@head -c 65536 data/robotrk.fli > $(FUZZ)/corpus/robotrk-head.fli
 	$(SANITIZER_ENV) $(FUZZ)/tests/fuzz/fuzz_fli_walk -max_total_time=$(FUZZ_SECONDS) -timeout=20 \
 		-max_len=65536 -close_fd_mask=1 -print_final_stats=1 $(FUZZ)/corpus tests/data/fli
+
+# The tools and the benchmarks stay out: the unit tests are what show the
+# arm64 build computes what the native one does.
+build-arm64:
+	@$(DEPS) arm64
+	@cmake -S . -B $(ARM64) --toolchain cmake/aarch64-linux-gnu.cmake -DCMAKE_BUILD_TYPE=Release \
+		-DVELMORANTE_TESTS=ON -DVELMORANTE_TOOLS=OFF -DVELMORANTE_BENCH=OFF >/dev/null
+	@cmake --build $(ARM64) -j $(JOBS) --target velmorante velmorante_tests
+
+test-arm64: build-arm64
+	cd $(ARM64) && ctest --output-on-failure -j $(JOBS)
 
 bench: build
 	$(RELEASE)/bench/velmorante_bench
