@@ -3,18 +3,24 @@
 #             every test on a Release build, and every test again under
 #             AddressSanitizer + UndefinedBehaviorSanitizer
 # make bench  the benchmarks, each figure beside a baseline of the same run
+# make package  a Debian package and a tarball in build/package/ (then lintian)
+# make install  installs into PREFIX (default /usr/local)
+# make test-arm64  (not part of make test) cross-builds the library, the demo
+#             and the unit tests for arm64 and runs them, and the demo, under qemu
 # make web    the WebAssembly page in build/web; make web-serve serves it on
 #             127.0.0.1:8000; make test-web runs its tests (part of make test);
 #             make bench-web measures it in headless Chromium
 RELEASE := build/release
 SANITIZE := build/sanitize
 FUZZ := build/fuzz
+ARM64 := build/arm64
 FUZZ_SECONDS ?= 25
 JOBS ?= $(shell nproc)
 SANITIZER_ENV := ASAN_OPTIONS=detect_leaks=0:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 DEPS := sh tools/install-deps.sh
 
-.PHONY: all build build-demo build-sanitize build-fuzz run test test-release test-sanitize test-fuzz bench clean
+.PHONY: all build build-demo build-sanitize build-fuzz build-dist build-arm64 run test test-release test-sanitize \
+	test-fuzz test-arm64 bench package install clean
 .PHONY: web build-wasm web-serve test-web bench-web
 
 all: build
@@ -62,11 +68,47 @@ test-fuzz: build-fuzz
 	$(SANITIZER_ENV) $(FUZZ)/tests/fuzz/fuzz_fli_walk -max_total_time=$(FUZZ_SECONDS) -timeout=20 \
 		-max_len=65536 -close_fd_mask=1 -print_final_stats=1 $(FUZZ)/corpus tests/data/fli
 
+# The tools and the benchmarks stay out: the unit tests are what show the
+# arm64 build computes what the native one does.
+build-arm64:
+	@$(DEPS) arm64
+	@cmake -S . -B $(ARM64) --toolchain cmake/aarch64-linux-gnu.cmake -DCMAKE_BUILD_TYPE=Release \
+		-DVELMORANTE_TESTS=ON -DVELMORANTE_TOOLS=OFF -DVELMORANTE_BENCH=OFF >/dev/null
+	@cmake --build $(ARM64) -j $(JOBS) --target velmorante velmorante_tests
+
+test-arm64: build-arm64
+	cd $(ARM64) && ctest --output-on-failure -j $(JOBS)
+
 bench: build
 	$(RELEASE)/bench/velmorante_bench
 
 clean:
 	rm -rf build
+
+# The packages are built in a tree of their own with Debian's build flags
+# (hardening on) and only what they hold: the demo and velmorante-capture.
+DIST := build/dist
+PACKAGES := build/package
+PREFIX ?= /usr/local
+DEB_FLAGS := DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get
+
+build-dist:
+	@$(DEPS) package
+	@cmake -S . -B $(DIST) -DCMAKE_BUILD_TYPE=Release -DVELMORANTE_TOOLS=ON -DVELMORANTE_TESTS=OFF \
+		-DVELMORANTE_BENCH=OFF -DCMAKE_C_FLAGS="$$($(DEB_FLAGS) CPPFLAGS) $$($(DEB_FLAGS) CFLAGS)" \
+		-DCMAKE_CXX_FLAGS="$$($(DEB_FLAGS) CPPFLAGS) $$($(DEB_FLAGS) CXXFLAGS)" \
+		-DCMAKE_EXE_LINKER_FLAGS="$$($(DEB_FLAGS) LDFLAGS)" >/dev/null
+	@cmake --build $(DIST) -j $(JOBS)
+
+# tools/test-deb.sh installs the .deb on this machine, runs it and removes it.
+package: build-dist
+	rm -rf $(PACKAGES)
+	cd $(DIST) && cpack -B $(CURDIR)/$(PACKAGES)
+	rm -rf $(PACKAGES)/_CPack_Packages
+	lintian --fail-on error $(PACKAGES)/velmorante_*.deb
+
+install: build-dist
+	cmake --install $(DIST) --prefix $(PREFIX) --strip
 
 # make data     makes data/fonts16.bin and data/tarnwhisk.bmp again with their tools
 # make preview  draws the font, the texture, the rotozoomer and text into build/preview/*.png

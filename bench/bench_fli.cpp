@@ -72,16 +72,11 @@ BENCHMARK(BM_FLImainLoad)->Unit(benchmark::kMillisecond)->UseRealTime();
 // Hostile files, made once in a scratch folder.
 using Bytes = std::vector<uint8_t>;
 
-void put32(Bytes& b, size_t at, uint32_t v) {
-    for (int k = 0; k < 4; k++) b[at + k] = v >> (8 * k) & 0xFF;
-}
-
 Bytes header(uint32_t size) {
-    Bytes b(FLI_HEADER_SIZE, 0);
-    put32(b, FLIHDR_SIZE, size);
-    b[FLIHDR_MAGIC] = 0x11;
-    b[FLIHDR_MAGIC + 1] = 0xAF;
-    b[FLIHDR_HEIGHT] = FLI_H;
+    Bytes b(FLI_HEADER_BYTES, 0);
+    putU32(&b[FLI_SIZE_AT], size);
+    putU16(&b[FLI_MAGIC_AT], FLI_MAGIC);
+    putU16(&b[FLI_HEIGHT_AT], FLI_H);
     return b;
 }
 
@@ -92,12 +87,12 @@ Bytes storeOfFF() { return header(UINT32_MAX); }
 // One frame of size 0 (so walked 698 times) with 65,535 LC chunks of size 0,
 // each reading 65,535 empty lines.
 Bytes repeatedLc() {
-    constexpr uint32_t chunk = FRAME_HDR_SIZE, lcBody = chunk + CHUNK_HDR_SIZE;
-    Bytes b = header(FLI_HEADER_SIZE + 32);
+    constexpr uint32_t chunk = FRAME_HEADER_BYTES, lcBody = chunk + CHUNK_HEADER_BYTES;
+    Bytes b = header(FLI_HEADER_BYTES + 32);
     Bytes f(32, 0);
-    f[FRMHDR_CHUNKS] = f[FRMHDR_CHUNKS + 1] = 0xFF;  // 65,535 chunks
-    f[chunk + CHKHDR_TYPE] = CHUNK_LC;               // chunk size 0, type LC
-    f[lcBody + 2] = f[lcBody + 3] = 0xFF;            // skip 0, 65,535 lines
+    putU16(&f[FRAME_CHUNKS_AT], 0xFFFF);          // 65,535 chunks
+    putU16(&f[chunk + CHUNK_TYPE_AT], CHUNK_LC);  // chunk size 0, type LC
+    putU16(&f[lcBody + LC_LINES_AT], 0xFFFF);     // skip 0, 65,535 lines
     b.insert(b.end(), f.begin(), f.end());
     return b;
 }
@@ -106,14 +101,14 @@ Bytes repeatedLc() {
 // overlapping pictures that each read 64,000 bytes.
 Bytes overlappingCopies() {
     const uint32_t body = 1 << 20;
-    Bytes b = header(FLI_HEADER_SIZE + body);
+    Bytes b = header(FLI_HEADER_BYTES + body);
     Bytes f(body);
     for (uint32_t at = 0; at + 7 <= body; at += 7) {
-        put32(f, at + CHKHDR_SIZE, 7);
-        f[at + CHKHDR_TYPE] = CHUNK_COPY;
+        putU32(&f[at + CHUNK_SIZE_AT], 7);
+        putU16(&f[at + CHUNK_TYPE_AT], CHUNK_COPY);
     }
-    put32(f, FRMHDR_SIZE, FRAME_HDR_SIZE);
-    f[FRMHDR_CHUNKS] = f[FRMHDR_CHUNKS + 1] = 0xFF;
+    putU32(&f[FRAME_SIZE_AT], FRAME_HEADER_BYTES);
+    putU16(&f[FRAME_CHUNKS_AT], 0xFFFF);
     b.insert(b.end(), f.begin(), f.end());
     return b;
 }

@@ -291,11 +291,12 @@ uint8_t bbmp[TEX_TEXELS];
 static inline uint8_t nextByte(FILE* f) { return static_cast<uint8_t>(fgetc(f)); }
 
 void FontLoad(const char* path) {
-    FILE* f = fopen(path, "rb");
+    const char* why = nullptr;
+    FILE* f = openDataFile(path, &why);
     if (!f) {
         memset(cc, 0, sizeof cc);
         memset(fonts, 0, sizeof fonts);
-        fprintf(stderr, "velmorante: cannot open font file \"%s\"; text stays blank\n", path);
+        reportUnopened("font", path, why, "text stays blank");
         return;
     }
     for (uint8_t& entry : cc) entry = nextByte(f);
@@ -304,12 +305,13 @@ void FontLoad(const char* path) {
 }
 
 void BMPload(const char* path) {
-    FILE* f = fopen(path, "rb");
+    const char* why = nullptr;
+    FILE* f = openDataFile(path, &why);
     if (!f) {
         memset(rbmp, 0, sizeof rbmp);
         memset(gbmp, 0, sizeof gbmp);
         memset(bbmp, 0, sizeof bbmp);
-        fprintf(stderr, "velmorante: cannot open texture file \"%s\"; the texture stays black\n", path);
+        reportUnopened("texture", path, why, "the texture stays black");
         return;
     }
     for (int i = 0; i < BMP_SIGNATURE_BYTES; i++) nextByte(f);

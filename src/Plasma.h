@@ -60,14 +60,15 @@ extern uint8_t bbmp[TEX_TEXELS];   // blue plane, same layout
 void Init();
 
 // Reads `path` one byte at a time: 256 bytes into cc, the next 22,016 into
-// fonts; bytes past its end read as 255. A file that cannot be opened is
-// named on stderr and leaves both tables zero.
+// fonts; bytes past its end read as 255. A file that cannot be opened, or is
+// not a regular file (openDataFile), is named on stderr with the reason and
+// leaves both tables zero.
 void FontLoad(const char* path);
 
 // Reads the 256 x 256 24-bit bottom-up pixel rows from byte 54 of `path` into
 // rbmp, gbmp, bbmp, bytes past its end reading as 255; no header field is
-// looked at. A file that cannot be opened is named on stderr and leaves the
-// planes zero.
+// looked at. A file that cannot be opened, or is not a regular file, is named
+// on stderr with the reason and leaves the planes zero.
 void BMPload(const char* path);
 
 // ---- Sound ------------------------------------------------------------------

@@ -11,11 +11,10 @@
 
 using Bytes = std::vector<uint8_t>;
 
+// v appended, little-endian, through the format's own writers.
 inline void put16(Bytes& b, uint32_t v) {
-    const size_t n = b.size();
-    b.resize(n + 2);
-    b[n] = v & 0xFF;
-    b[n + 1] = v >> 8 & 0xFF;
+    b.resize(b.size() + 2);
+    putU16(&b[b.size() - 2], static_cast<uint16_t>(v));
 }
 // Appends bytes without vector::insert, whose inlined copies GCC 12 misreads as overflows.
 inline void append(Bytes& b, std::initializer_list<uint8_t> bytes) {
@@ -24,19 +23,25 @@ inline void append(Bytes& b, std::initializer_list<uint8_t> bytes) {
     std::copy(bytes.begin(), bytes.end(), b.begin() + n);
 }
 
+inline void append(Bytes& b, const Bytes& more) {
+    const size_t n = b.size();
+    b.resize(n + more.size());
+    std::copy(more.begin(), more.end(), b.begin() + n);
+}
+
 inline void put32(Bytes& b, uint32_t v) {
-    put16(b, v & 0xFFFF);
-    put16(b, v >> 16);
+    b.resize(b.size() + 4);
+    putU32(&b[b.size() - 4], v);
 }
 
 constexpr int64_t TRUE_SIZE = -1;
 
 // A chunk: header (size, type) and body; `size` overrides the size field.
 inline Bytes chunk(uint16_t type, const Bytes& body, int64_t size = TRUE_SIZE) {
-    Bytes b;
-    put32(b, size == TRUE_SIZE ? CHUNK_HDR_SIZE + body.size() : static_cast<uint32_t>(size));
-    put16(b, type);
-    b.insert(b.end(), body.begin(), body.end());
+    Bytes b(CHUNK_HEADER_BYTES);
+    putU32(&b[CHUNK_SIZE_AT], size == TRUE_SIZE ? CHUNK_HEADER_BYTES + body.size() : static_cast<uint32_t>(size));
+    putU16(&b[CHUNK_TYPE_AT], type);
+    append(b, body);
     return b;
 }
 
@@ -44,12 +49,11 @@ inline Bytes chunk(uint16_t type, const Bytes& body, int64_t size = TRUE_SIZE) {
 inline Bytes frame(const std::vector<Bytes>& chunks, int64_t size = TRUE_SIZE, int count = -1) {
     Bytes body;
     for (const Bytes& c : chunks) body.insert(body.end(), c.begin(), c.end());
-    Bytes b;
-    put32(b, size == TRUE_SIZE ? FRAME_HDR_SIZE + body.size() : static_cast<uint32_t>(size));
-    put16(b, FRAME_MAGIC);
-    put16(b, count < 0 ? chunks.size() : count);
-    b.resize(FRAME_HDR_SIZE, 0);
-    b.insert(b.end(), body.begin(), body.end());
+    Bytes b(FRAME_HEADER_BYTES, 0);
+    putU32(&b[FRAME_SIZE_AT], size == TRUE_SIZE ? FRAME_HEADER_BYTES + body.size() : static_cast<uint32_t>(size));
+    putU16(&b[FRAME_MAGIC_AT], FRAME_MAGIC);
+    putU16(&b[FRAME_CHUNKS_AT], static_cast<uint16_t>(count < 0 ? chunks.size() : count));
+    append(b, body);
     return b;
 }
 
@@ -57,7 +61,7 @@ inline Bytes frame(const std::vector<Bytes>& chunks, int64_t size = TRUE_SIZE, i
 inline Bytes fliFile(const std::vector<Bytes>& frames, uint16_t height = FLI_H, int64_t size = TRUE_SIZE) {
     Bytes body;
     for (const Bytes& f : frames) body.insert(body.end(), f.begin(), f.end());
-    Bytes b = fliHeader(size == TRUE_SIZE ? FLI_HEADER_SIZE + body.size() : static_cast<uint32_t>(size),
+    Bytes b = fliHeader(size == TRUE_SIZE ? FLI_HEADER_BYTES + body.size() : static_cast<uint32_t>(size),
                         static_cast<uint16_t>(frames.size()), height);
     b.insert(b.end(), body.begin(), body.end());
     return b;

@@ -29,14 +29,13 @@ void writeFile(const std::string& name, const std::vector<uint8_t>& bytes) {
 }
 
 std::vector<uint8_t> fliHeader(uint32_t size, uint16_t frameCount, uint16_t height) {
-    std::vector<uint8_t> h(FLI_HEADER_SIZE, 0);
-    auto put16 = [&](int at, uint16_t v) { h[at] = v & 0xFF; h[at + 1] = v >> 8; };
-    for (int i = 0; i < 4; i++) h[FLIHDR_SIZE + i] = (size >> (8 * i)) & 0xFF;
-    put16(FLIHDR_MAGIC, 0xAF11);
-    put16(FLIHDR_FRAMES, frameCount);
-    put16(FLIHDR_WIDTH, FLI_W);
-    put16(FLIHDR_HEIGHT, height);
-    put16(FLIHDR_DEPTH, 8);
-    put16(FLIHDR_SPEED, 5);
+    std::vector<uint8_t> h(FLI_HEADER_BYTES, 0);
+    putU32(&h[FLI_SIZE_AT], size);
+    putU16(&h[FLI_MAGIC_AT], FLI_MAGIC);
+    putU16(&h[FLI_FRAMES_AT], frameCount);
+    putU16(&h[FLI_WIDTH_AT], FLI_W);
+    putU16(&h[FLI_HEIGHT_AT], height);
+    putU16(&h[FLI_DEPTH_AT], 8);
+    putU16(&h[FLI_SPEED_AT], 5);
     return h;
 }

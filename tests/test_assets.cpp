@@ -1,5 +1,8 @@
 // Loading the font and the texture: the layouts, files that end early or run
 // long, missing files, and the order Init loads everything in.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -149,6 +152,30 @@ TEST_F(Assets, AMissingBitmapIsNamedOnceAndLeavesThePlanesZero) {
     EXPECT_TRUE(allEqual(gbmp, TEX_TEXELS, 0));
 }
 
+// Not files: each is refused as a missing file is, with the reason, and a FIFO
+// without a writer never blocks the load (the alarm would end the tests).
+TEST_F(Assets, AFolderAFifoOrADeviceIsNamedWithWhyAndLeavesTheTablesZero) {
+    ASSERT_EQ(mkdir("folder", 0755), 0);
+    ASSERT_EQ(mkfifo("fifo", 0644), 0);
+    const std::pair<const char*, const char*> cases[] = {
+        {"folder", "(a folder, not a file)"}, {"fifo", "(a FIFO, not a file)"}, {"/dev/zero", "(a device, not a file)"}};
+    for (const auto& [path, why] : cases) {
+        memset(cc, 9, sizeof cc);
+        memset(rbmp, 9, sizeof rbmp);
+        alarm(10);
+        testing::internal::CaptureStderr();
+        FontLoad(path);
+        BMPload(path);
+        const std::string err = testing::internal::GetCapturedStderr();
+        alarm(0);
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 2) << err;
+        EXPECT_NE(err.find("font file \"" + std::string(path) + "\" " + why), std::string::npos) << err;
+        EXPECT_NE(err.find("texture file \"" + std::string(path) + "\" " + why), std::string::npos) << err;
+        EXPECT_TRUE(allEqual(cc, CHAR_CODES, 0)) << path;
+        EXPECT_TRUE(allEqual(rbmp, TEX_TEXELS, 0)) << path;
+    }
+}
+
 TEST_F(Assets, InitLoadsFontThenTextureThenTheAnimation) {
     testing::internal::CaptureStderr();
     Init();  // nothing there: one line for each file, in loading order
@@ -164,14 +191,14 @@ TEST_F(Assets, InitLoadsFontThenTextureThenTheAnimation) {
     const std::vector<uint8_t> fontFile = patterned(FONT_FILE_BYTES, 11);
     writeFile(FONT_FILE, fontFile);
     writeFile(TEXTURE_FILE, bitmap('B', 'M', 0));
-    writeFile("robotrk.fli", fliHeader(FLI_HEADER_SIZE + 4));
+    writeFile("robotrk.fli", fliHeader(FLI_HEADER_BYTES + 4));
     testing::internal::CaptureStderr();
     Init();
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(0, memcmp(cc, fontFile.data(), CHAR_CODES));
     EXPECT_EQ(fonts[FONT_BYTES - 1], fontFile.back());
     EXPECT_EQ(bbmp[65280], bitmap('B', 'M', 0)[BMP_PIXELS_AT]);
-    EXPECT_EQ(FLIhdr.size, FLI_HEADER_SIZE + 4);
+    EXPECT_EQ(FLIhdr.size, FLI_HEADER_BYTES + 4);
 }
 
 }  // namespace

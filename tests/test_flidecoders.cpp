@@ -16,7 +16,7 @@ protected:
     }
     // `data` at store offset 0 and flii on it; the header's height field is `height`.
     void store(const Bytes& data, uint16_t height = FLI_H) {
-        Bytes file = fliHeader(FLI_HEADER_SIZE + data.size(), 1, height);
+        Bytes file = fliHeader(FLI_HEADER_BYTES + data.size(), 1, height);
         file.insert(file.end(), data.begin(), data.end());
         FLIloadMemory(file.data(), file.size());
         flii = 0;

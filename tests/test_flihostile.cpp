@@ -84,7 +84,7 @@ TEST_F(FliHostile, FrameSizesThatDoNotMoveOnOrLeaveTheStore) {
         EXPECT_TRUE(allSlotsAre(RED)) << size;
     }
     // Sizes 1..15 put the next frame inside this one's header.
-    for (uint32_t size = 1; size < FRAME_HDR_SIZE; size++) {
+    for (uint32_t size = 1; size < FRAME_HEADER_BYTES; size++) {
         load(fliFile({frame({palette(), redPicture()}, size)}));
         EXPECT_TRUE(slotIs(1, RED)) << size;
     }

@@ -1,4 +1,7 @@
 // Loading the animation file into the store, and the noise slots.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <climits>
 #include <cstdlib>
 
@@ -22,7 +25,7 @@ bool slotIsBlack(uint32_t slot) {
 }
 
 TEST_F(FliLoad, NoiseSlotsAreMaskedGreyFromRandInIndexOrder) {
-    writeFile("anim.fli", fliHeader(FLI_HEADER_SIZE));
+    writeFile("anim.fli", fliHeader(FLI_HEADER_BYTES));
     FLIload("anim.fli");
     referenceSrand(1);
     for (uint32_t t = 0; t < (SLOTS - NOISE_FIRST_SLOT) * SLOT_WORDS; t++) {
@@ -35,16 +38,16 @@ TEST_F(FliLoad, NoiseSlotsAreMaskedGreyFromRandInIndexOrder) {
     }
     EXPECT_TRUE(slotIsBlack(0));
     EXPECT_TRUE(slotIsBlack(699));
-    EXPECT_EQ(FLIhdr.size, FLI_HEADER_SIZE);
+    EXPECT_EQ(FLIhdr.size, FLI_HEADER_BYTES);
     EXPECT_EQ(fli[0], 0);  // a size of exactly 128 stores no frame bytes
 }
 
 TEST_F(FliLoad, HeaderFieldsAndFrameBytesAreCopied) {
-    std::vector<uint8_t> file = fliHeader(FLI_HEADER_SIZE + 5, 9, 123);
+    std::vector<uint8_t> file = fliHeader(FLI_HEADER_BYTES + 5, 9, 123);
     file.insert(file.end(), {1, 2, 3, 4, 5, 6, 7});  // two bytes beyond the size are not copied
     writeFile("anim.fli", file);
     FLIload("anim.fli");
-    EXPECT_EQ(FLIhdr.magic, 0xAF11);
+    EXPECT_EQ(FLIhdr.magic, FLI_MAGIC);
     EXPECT_EQ(FLIhdr.frames, 9);
     EXPECT_EQ(FLIhdr.width, 320);
     EXPECT_EQ(FLIhdr.height, 123);
@@ -52,7 +55,7 @@ TEST_F(FliLoad, HeaderFieldsAndFrameBytesAreCopied) {
 }
 
 TEST_F(FliLoad, BytesPastTheEndOfTheFileReadAs255) {
-    std::vector<uint8_t> file = fliHeader(FLI_HEADER_SIZE + 10);
+    std::vector<uint8_t> file = fliHeader(FLI_HEADER_BYTES + 10);
     file.insert(file.end(), {9, 8, 7});
     writeFile("anim.fli", file);
     FLIload("anim.fli");
@@ -83,11 +86,11 @@ TEST_F(FliLoad, ShortOrEmptyFilesAreSafe) {
     writeFile("empty.fli", {});
     FLIload("empty.fli");
     EXPECT_EQ(FLIhdr.size, 0u);
-    std::vector<uint8_t> cut = fliHeader(FLI_HEADER_SIZE + 3);
+    std::vector<uint8_t> cut = fliHeader(FLI_HEADER_BYTES + 3);
     cut.resize(10);  // the header itself is cut: the rest of it stays zero
     writeFile("cut.fli", cut);
     FLIload("cut.fli");
-    EXPECT_EQ(FLIhdr.size, FLI_HEADER_SIZE + 3);
+    EXPECT_EQ(FLIhdr.size, FLI_HEADER_BYTES + 3);
     EXPECT_EQ(FLIhdr.height, 0);
     EXPECT_EQ(std::vector<uint8_t>(fli, fli + 4), (std::vector<uint8_t>{255, 255, 255, 0}));
 }
@@ -105,6 +108,26 @@ TEST_F(FliLoad, MissingFileIsNamedAndLeavesAllBlack) {
     const int next = demoRand();
     demoSrand(1);
     EXPECT_EQ(next, demoRand());  // nothing was drawn
+}
+
+TEST_F(FliLoad, AFolderOrAFifoIsRefusedLikeAMissingFileWithoutBlocking) {
+    ASSERT_EQ(mkdir("folder.fli", 0755), 0);
+    ASSERT_EQ(mkfifo("fifo.fli", 0644), 0);
+    for (const char* path : {"folder.fli", "fifo.fli"}) {
+        demoSrand(1);
+        alarm(10);  // a FIFO without a writer must not block the load
+        testing::internal::CaptureStderr();
+        FLIload(path);
+        const std::string err = testing::internal::GetCapturedStderr();
+        alarm(0);
+        const std::string named = std::string(1, '"') + path + "\" (a ";
+        EXPECT_NE(err.find(named), std::string::npos) << err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+        EXPECT_TRUE(slotIsBlack(700)) << path;
+        const int next = demoRand();
+        demoSrand(1);
+        EXPECT_EQ(next, demoRand()) << path;  // nothing was drawn
+    }
 }
 
 }  // namespace

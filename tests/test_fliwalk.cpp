@@ -121,12 +121,12 @@ TEST_F(FliWalk, HeaderHelpersReadAtTheCursorAndSetTheNextPositions) {
     EXPECT_EQ(FRMhdr.chunks, 1);
     EXPECT_EQ(FRMhdr.reserved[0], 0xAB);
     EXPECT_EQ(nextflii, 0x10000u);
-    EXPECT_EQ(flii, FRAME_HDR_SIZE);
+    EXPECT_EQ(flii, FRAME_HEADER_BYTES);
     ReadChunkHDR();
     EXPECT_EQ(CHKhdr.type, CHUNK_BLACK);
-    EXPECT_EQ(nextchunk, FRAME_HDR_SIZE + 0xFFFFFFF0u);  // wraps round to 0
+    EXPECT_EQ(nextchunk, FRAME_HEADER_BYTES + 0xFFFFFFF0u);  // wraps round to 0
     EXPECT_EQ(nextchunk, 0u);
-    EXPECT_EQ(flii, FRAME_HDR_SIZE + CHUNK_HDR_SIZE);
+    EXPECT_EQ(flii, FRAME_HEADER_BYTES + CHUNK_HEADER_BYTES);
 }
 
 // FNV-1a-32 of a slot's 64,000 little-endian words.

@@ -101,7 +101,7 @@ TEST(NoiseAddRand, DrawsExactlyOneRandAByteInIndexOrder) {
 // FLIload from the unseeded generator.
 TEST(NoiseBuild, AfterTheFrameVolumeEqualsTheStraightVersion) {
     ScratchDir dir;
-    writeFile("anim.fli", fliHeader(FLI_HEADER_SIZE));
+    writeFile("anim.fli", fliHeader(FLI_HEADER_BYTES));
     demoSrand(1);
     FLIload("anim.fli");
     Bytes b(NOISE_BYTES);

@@ -2,15 +2,19 @@
 // soundtrack, without a screen or a sound card. Frame N of a capture is what
 // the demo shows when its frame counter is N.
 #include <fcntl.h>
-#include <signal.h>
 #include <spawn.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <SDL/SDL.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -20,56 +24,101 @@
 
 #include "FLIplay.h"
 #include "Plasma.h"
+#include "capture_files.h"
 #include "png_out.h"
 
 extern char** environ;
 
 namespace {
 
-constexpr int EXIT_USAGE = 2;        // a bad command line
-constexpr int EXIT_INTERRUPTED = 130;
-constexpr int SOUND_FRAME_BYTES = 2 * AUDIO_CHANNELS;  // 16-bit samples
+constexpr int EXIT_USAGE = 2;  // a bad command line
 constexpr size_t PICTURE_BYTES = static_cast<size_t>(SCREEN_W) * SCREEN_H * 4;
-const char* const DATA_FILES[] = {"robotrk.fli", "fonts16.bin", "tarnwhisk.bmp"};
+const char* const DATA_FILES[] = {FLI_FILE, FONT_FILE, TEXTURE_FILE};
+constexpr char INSTALLED_DATA[] = "/../share/velmorante";  // from the executable's folder
 
-volatile sig_atomic_t interrupted = 0;
+// Limits of the command line. Every sum and product made from it stays far
+// inside 64 bits: at most 86,400,000 frames and 1,905,120,000 sound frames.
+constexpr double MIN_RATE = 0.01;          // frames a second
+constexpr double MAX_RATE = 1000;
+constexpr double MAX_SECONDS = 24 * 3600;  // the longest video
+constexpr double MAX_ZOOM = 32768;         // |ZOOM| below this
+constexpr double MAX_ANGLE = 1e6;          // |ANGLE| at most this
+constexpr int MAX_TEXT = SCREEN_W / GLYPH_SIDE;  // characters across the picture; the rest is cut
+constexpr size_t REPORT_NAMES = 10;        // frame files named in the report; more are summed up
 
-void onSignal(int) { interrupted = 1; }
+const char USAGE[] =
+    "usage: velmorante-capture [--data DIR] --frame N [--frame M ...] -o|--out DIR\n"
+    "       velmorante-capture [--data DIR] --frames A:B --rate R -o|--out FILE.mp4|FILE.webm|FILE.mkv\n"
+    "       velmorante-capture [--data DIR] --effect plasma|rotozoomer:ANGLE:ZOOM|text:TEXT [--effect ...]"
+    " -o|--out FILE.png\n"
+    "       velmorante-capture --help | --version\n";
 
-[[noreturn]] void fail(int status, const std::string& message) {
-    fprintf(stderr, "velmorante-capture: %s\n", message.c_str());
-    exit(status);
-}
+const char HELP[] =
+    "\n"
+    "Renders the Velmorante demo without a screen or a sound card. Frame N is the\n"
+    "picture the demo shows when its frame counter is N.\n"
+    "\n"
+    "  --frame N        write frame N as DIR/frame-N.png, 1280 x 720; repeatable;\n"
+    "                   DIR and its missing parents are made\n"
+    "  --frames A:B     render frames A to B (A <= B) as a video, with the soundtrack\n"
+    "                   looped under it from its first byte\n"
+    "  --rate R         frames a second of the video, from 0.01 to 1000; the video\n"
+    "                   lasts (B - A + 1) / R seconds, at most 24 hours (86400 s)\n"
+    "  --effect E       draw an effect the demo never shows, in order over black:\n"
+    "                   plasma, rotozoomer:ANGLE:ZOOM (degrees, texels a pixel;\n"
+    "                   |ANGLE| <= 1e6, |ZOOM| < 32768) or text:TEXT (centred, the\n"
+    "                   first 80 characters)\n"
+    "  -o, --out PATH   the folder for --frame, the file otherwise\n"
+    "  --data DIR       the folder holding robotrk.fli, fonts16.bin and tarnwhisk.bmp;\n"
+    "                   by default ../share/velmorante beside the program when it\n"
+    "                   holds them, else the working directory\n"
+    "  -h, --help       show this help\n"
+    "  --version        show the version\n"
+    "\n"
+    "Frame numbers are whole numbers from -2147483648 to 2147483647. Options take\n"
+    "their value as '--opt value' or '--opt=value'; output names are plain file\n"
+    "names, whatever they hold. .mp4 is H.264 and AAC, .webm VP9 and Opus, .mkv\n"
+    "FFV1 and FLAC (lossless). Videos need FFmpeg.\n"
+    "\n"
+    "Files are written under side names (NAME.XXXXXX.part) and renamed when\n"
+    "complete; a run that fails or is stopped leaves nothing behind.\n"
+    "Exit status: 0 done, 1 failed, 2 bad command line, 128 + N stopped by signal N.\n";
 
-void usage(const std::string& problem) {
-    fprintf(stderr,
-            "velmorante-capture: %s\n"
-            "usage: velmorante-capture --frame N [--frame M ...] --out DIR\n"
-            "       velmorante-capture --frames A:B --rate R --out FILE.mp4|FILE.webm|FILE.mkv\n"
-            "       velmorante-capture --effect plasma|rotozoomer:ANGLE:ZOOM|text:TEXT [--effect ...] --out FILE.png\n"
-            "Effects are drawn in order over a black picture; text is centred.\n"
-            "Run it from data/: it reads robotrk.fli, fonts16.bin and tarnwhisk.bmp there.\n",
-            problem.c_str());
+[[noreturn]] void usageError(const std::string& problem) {
+    fprintf(stderr, "%s: %s\n%sTry '%s --help' for more.\n", PROGRAM, problem.c_str(), USAGE, PROGRAM);
     exit(EXIT_USAGE);
 }
+
+[[noreturn]] void printAndExit(const std::string& text) {
+    fputs(text.c_str(), stdout);
+    exit(fflush(stdout) == 0 ? 0 : 1);
+}
+
+std::string errorText() { return strerror(errno); }
 
 // ---- Command line -------------------------------------------------------------
 enum class Mode { none, frames, video, effect };
 
+struct Effect {
+    enum class Kind { plasma, rotozoomer, text } kind;
+    float angle = 0, zoom = 0;  // rotozoomer
+    std::string text;
+};
+
 struct Options {
     Mode mode = Mode::none;
-    std::vector<int32_t> frames;  // --frame, in the order given
+    std::vector<int32_t> frames;  // --frame, in the order given, each once
     int32_t first = 0, last = 0;  // --frames A:B
-    double rate = 0;              // --rate
-    std::vector<std::string> effects;  // --effect, drawn in order over a black picture
-    std::string out;
+    double rate = 0;              // --rate; 0 when not given
+    std::vector<Effect> effects;  // --effect, drawn in order over a black picture
+    std::string out, data;
 };
 
 bool parseInt32(const std::string& text, int32_t& value) {
     if (text.empty()) return false;
     errno = 0;
     char* end = nullptr;
-    long long v = strtoll(text.c_str(), &end, 10);
+    const long long v = strtoll(text.c_str(), &end, 10);
     if (errno || *end || v < INT32_MIN || v > INT32_MAX) return false;
     value = static_cast<int32_t>(v);
     return true;
@@ -83,90 +132,232 @@ bool parseNumber(const std::string& text, double& value) {
     return !errno && !*end && std::isfinite(value);
 }
 
+bool endsWith(const std::string& s, const std::string& tail) {
+    return s.size() >= tail.size() &&
+           std::equal(tail.begin(), tail.end(), s.end() - static_cast<long>(tail.size()),
+                      [](char a, char b) { return tolower(static_cast<unsigned char>(a)) == b; });
+}
+
 void setMode(Options& o, Mode m) {
-    if (o.mode != Mode::none && o.mode != m) usage("--frame, --frames and --effect do not go together");
+    if (o.mode != Mode::none && o.mode != m) usageError("--frame, --frames and --effect do not go together");
     o.mode = m;
 }
 
-Options parseArguments(int argc, char** argv) {
-    Options o;
-    bool haveRate = false;
-    for (int i = 1; i < argc; i++) {
-        const std::string arg = argv[i];
-        if (arg == "-h" || arg == "--help") usage("renders the demo to pictures and video");
-        if (i + 1 >= argc) usage("'" + arg + "' needs a value");
-        const std::string value = argv[++i];
-        if (arg == "--frame") {
-            int32_t n;
-            if (!parseInt32(value, n)) usage("bad frame number '" + value + "'");
-            setMode(o, Mode::frames);
-            o.frames.push_back(n);
-        } else if (arg == "--frames") {
-            const size_t colon = value.find(':');
-            if (colon == std::string::npos || !parseInt32(value.substr(0, colon), o.first) ||
-                !parseInt32(value.substr(colon + 1), o.last) || o.first > o.last)
-                usage("bad frame range '" + value + "' (want A:B with A <= B)");
-            setMode(o, Mode::video);
-        } else if (arg == "--rate") {
-            if (!parseNumber(value, o.rate) || o.rate <= 0 || o.rate > 1000)
-                usage("bad rate '" + value + "' (frames a second, above 0 and at most 1000)");
-            haveRate = true;
-        } else if (arg == "--effect") {
-            setMode(o, Mode::effect);
-            o.effects.push_back(value);
-        } else if (arg == "--out") {
-            o.out = value;
-        } else {
-            usage("unknown argument '" + arg + "'");
+void setOnce(std::string& field, const std::string& option, const std::string& value) {
+    if (!field.empty()) usageError("'" + option + "' is given twice");
+    if (value.empty()) usageError("'" + option + "' needs a value");
+    field = value;
+}
+
+Effect parseEffect(const std::string& e) {
+    if (e == "plasma") return {Effect::Kind::plasma, 0, 0, ""};
+    if (e.rfind("rotozoomer:", 0) == 0) {
+        const std::string args = e.substr(11);
+        const size_t colon = args.find(':');
+        double angle = 0, zoom = 0;
+        if (colon == std::string::npos || !parseNumber(args.substr(0, colon), angle) ||
+            !parseNumber(args.substr(colon + 1), zoom) || fabs(zoom) >= MAX_ZOOM || fabs(angle) > MAX_ANGLE)
+            usageError("bad rotozoomer '" + e + "' (want rotozoomer:ANGLE:ZOOM, |ANGLE| <= 1e6, |ZOOM| below 32768)");
+        return {Effect::Kind::rotozoomer, static_cast<float>(angle), static_cast<float>(zoom), ""};
+    }
+    if (e.rfind("text:", 0) == 0) return {Effect::Kind::text, 0, 0, e.substr(5, MAX_TEXT)};
+    usageError("unknown effect '" + e + "' (plasma, rotozoomer:ANGLE:ZOOM or text:TEXT)");
+}
+
+void applyOption(Options& o, const std::string& name, const std::string& value) {
+    if (name == "--frame") {
+        int32_t n;
+        if (!parseInt32(value, n)) usageError("bad frame number '" + value + "'");
+        setMode(o, Mode::frames);
+        if (std::find(o.frames.begin(), o.frames.end(), n) == o.frames.end()) o.frames.push_back(n);
+    } else if (name == "--frames") {
+        if (o.mode == Mode::video) usageError("'--frames' is given twice");
+        const size_t colon = value.find(':');
+        if (colon == std::string::npos || !parseInt32(value.substr(0, colon), o.first) ||
+            !parseInt32(value.substr(colon + 1), o.last) || o.first > o.last)
+            usageError("bad frame range '" + value + "' (want A:B with A <= B)");
+        setMode(o, Mode::video);
+    } else if (name == "--rate") {
+        if (o.rate != 0) usageError("'--rate' is given twice");
+        if (!parseNumber(value, o.rate) || !(o.rate >= MIN_RATE && o.rate <= MAX_RATE))
+            usageError("bad rate '" + value + "' (frames a second, from 0.01 to 1000)");
+    } else if (name == "--effect") {
+        setMode(o, Mode::effect);
+        o.effects.push_back(parseEffect(value));
+    } else if (name == "--out" || name == "-o") {
+        setOnce(o.out, name, value);
+    } else if (name == "--data") {
+        setOnce(o.data, name, value);
+    }
+}
+
+bool takesValue(const std::string& name) {
+    for (const char* known : {"--frame", "--frames", "--rate", "--effect", "--out", "-o", "--data"})
+        if (name == known) return true;
+    return false;
+}
+
+// What the options ask for must make sense together, and a video must stay
+// within the limits.
+void checkOptions(const Options& o) {
+    if (o.mode == Mode::none) usageError("say what to capture: --frame, --frames or --effect");
+    if (o.out.empty()) usageError("say where to write: -o or --out");
+    if (o.mode == Mode::video && o.rate == 0) usageError("--frames needs --rate");
+    if (o.mode != Mode::video && o.rate != 0) usageError("--rate goes with --frames only");
+    if (o.mode == Mode::video) {
+        if (!endsWith(o.out, ".mp4") && !endsWith(o.out, ".webm") && !endsWith(o.out, ".mkv"))
+            usageError("--frames writes a .mp4, .webm or .mkv file");
+        const double seconds = (static_cast<double>(o.last) - o.first + 1) / o.rate;
+        if (seconds > MAX_SECONDS) {
+            char problem[160];
+            snprintf(problem, sizeof problem, "frames %d to %d at %g a second last %.0f s; the longest video is 24 hours (86400 s)",
+                     o.first, o.last, o.rate, seconds);
+            usageError(problem);
         }
     }
-    if (o.mode == Mode::none) usage("say what to capture: --frame, --frames or --effect");
-    if (o.out.empty()) usage("say where to write: --out");
-    if (o.mode == Mode::video && !haveRate) usage("--frames needs --rate");
-    if (o.mode != Mode::video && haveRate) usage("--rate goes with --frames only");
+    if (o.mode == Mode::effect && !endsWith(o.out, ".png")) usageError("--effect writes a .png file");
+}
+
+// Options are "--name value", "--name=value", "-o value" or "-oVALUE".
+Options parseArguments(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i < argc; i++) {
+        const std::string arg = argv[i];
+        if (arg == "-h" || arg == "--help") printAndExit(std::string(USAGE) + HELP);
+        if (arg == "--version") printAndExit(std::string(PROGRAM) + " " + VELMORANTE_VERSION + "\n");
+        std::string name = arg, value;
+        bool joined = true;
+        if (arg.rfind("--", 0) == 0 && arg.find('=') != std::string::npos) {
+            name = arg.substr(0, arg.find('='));
+            value = arg.substr(arg.find('=') + 1);
+        } else if (arg.rfind("-o", 0) == 0 && arg.size() > 2) {
+            name = "-o";
+            value = arg.substr(2);
+        } else {
+            joined = false;
+        }
+        if (!takesValue(name)) usageError("unknown argument '" + arg + "'");
+        if (!joined) {
+            if (i + 1 >= argc) usageError("'" + arg + "' needs a value");
+            value = argv[++i];
+        }
+        applyOption(o, name, value);
+    }
+    checkOptions(o);
     return o;
 }
 
-// ---- Files ----------------------------------------------------------------------
+// ---- Data -------------------------------------------------------------------------
 std::string folderOf(const std::string& path) {
     const size_t slash = path.rfind('/');
     return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
-bool endsWith(const std::string& s, const std::string& tail) {
-    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
+std::string baseOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
-void requireWritableFolder(const std::string& dir) {
-    struct stat st;
-    if (stat(dir.c_str(), &st) != 0) fail(1, "output folder '" + dir + "' does not exist");
-    if (!S_ISDIR(st.st_mode)) fail(1, "'" + dir + "' is not a folder");
-    if (access(dir.c_str(), W_OK | X_OK) != 0) fail(1, "cannot write to output folder '" + dir + "'");
-}
+std::string dataPath(const std::string& dir, const char* name) { return dir == "." ? name : dir + "/" + name; }
 
-void requireDataFiles() {
-    for (const char* name : DATA_FILES)
-        if (access(name, R_OK) != 0)
-            fail(1, std::string("missing data file '") + name + "' (run from the data/ folder)");
-}
-
-// Writes the picture as an 8-bit RGB PNG: to a side name first, so that no
-// half-written file ever stands under the final name.
-void writePng(const SDL_Surface* surface, const std::string& path) {
-    const std::string partial = path + ".part";
-    FILE* f = fopen(partial.c_str(), "wb");
-    if (!f) fail(1, "cannot write '" + partial + "': " + strerror(errno));
-    const bool encoded = writeRgbPng(f, surface, 0, 0, surface->w, surface->h);
-    const bool closed = fclose(f) == 0;
-    if (!encoded) {
-        unlink(partial.c_str());
-        fail(1, "cannot encode '" + path + "'");
+// Null when the three files are there and are files; else the first problem.
+std::string dataProblem(const std::string& dir) {
+    for (const char* name : DATA_FILES) {
+        const std::string path = dataPath(dir, name);
+        const char* why = nullptr;
+        FILE* f = openDataFile(path.c_str(), &why);
+        if (!f) return "cannot read data file '" + path + "': " + (why ? why : strerror(errno));
+        fclose(f);
     }
-    if (!closed || rename(partial.c_str(), path.c_str()) != 0) {
-        unlink(partial.c_str());
-        fail(1, "cannot write '" + path + "': " + strerror(errno));
-    }
+    return "";
 }
+
+// share/velmorante of an installed copy: beside the program's bin/ folder.
+std::string installedDataFolder() {
+    char exe[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n <= 0) return "";
+    exe[n] = '\0';
+    return folderOf(exe) + INSTALLED_DATA;
+}
+
+// --data if given; else the installed folder when it holds the files; else
+// the working directory (data/ in a source tree).
+std::string chooseDataFolder(const Options& o) {
+    if (!o.data.empty()) {
+        const std::string problem = dataProblem(o.data);
+        if (!problem.empty()) fail(1, problem);
+        return o.data;
+    }
+    const std::string installed = installedDataFolder();
+    if (!installed.empty() && dataProblem(installed).empty()) return installed;
+    const std::string problem = dataProblem(".");
+    if (!problem.empty()) fail(1, problem + " (run it from data/, or give --data DIR)");
+    return ".";
+}
+
+// The demo's start-up, and so its generator's history: Init reads the files by
+// their names in the working directory, which goes back afterwards, so that
+// relative output names keep their meaning.
+void loadData(const std::string& dir) {
+    if (dir == ".") {
+        Init();
+        return;
+    }
+    const int here = open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (here < 0) fail(1, "cannot note the working directory: " + errorText());
+    if (chdir(dir.c_str()) != 0) fail(1, "cannot enter data folder '" + dir + "': " + errorText());
+    Init();
+    if (fchdir(here) != 0) fail(1, "cannot return to the working directory: " + errorText());
+    close(here);
+}
+
+// ---- Progress -----------------------------------------------------------------------
+double now() {
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<double>(t.tv_sec) + t.tv_nsec / 1e9;
+}
+
+std::string clockText(double seconds) {
+    const long s = std::lround(seconds);
+    char text[32];
+    if (s >= 3600) snprintf(text, sizeof text, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+    else snprintf(text, sizeof text, "%ld:%02ld", s / 60, s % 60);
+    return text;
+}
+
+// A video's length: seconds under a minute, else the clock.
+std::string lengthText(double seconds) {
+    if (seconds >= 60) return clockText(seconds);
+    char text[32];
+    snprintf(text, sizeof text, "%.4g s", seconds);
+    return text;
+}
+
+// On a terminal: a bar, frames a second and the time left, a few times a
+// second. Elsewhere nothing: the report at the end is the one line.
+class Progress {
+public:
+    explicit Progress(int64_t total) : total_(total), tty_(isatty(STDERR_FILENO)), start_(now()) {}
+
+    void update(int64_t done) {
+        const double t = now();
+        if (!tty_ || (t - shown_ < SHOW_EVERY && done < total_)) return;
+        shown_ = t;
+        const double rate = done / std::max(t - start_, 1e-3);
+        const int filled = static_cast<int>(done * WIDTH / total_);
+        fprintf(stderr, "\r[%-*s] %3d%%  frame %lld of %lld  %.1f fps  %s left ", WIDTH, std::string(filled, '#').c_str(),
+                static_cast<int>(done * 100 / total_), static_cast<long long>(done), static_cast<long long>(total_), rate,
+                clockText((total_ - done) / rate).c_str());
+        setProgressLineOpen(true);
+    }
+    double seconds() const { return now() - start_; }
+
+private:
+    static constexpr int WIDTH = 30;
+    static constexpr double SHOW_EVERY = 0.25;  // seconds
+    int64_t total_;
+    bool tty_;
+    double start_, shown_ = -1;
+};
 
 // ---- Pictures -------------------------------------------------------------------
 SDL_Surface* newPicture() {
@@ -175,47 +366,73 @@ SDL_Surface* newPicture() {
     return s;
 }
 
-void captureFrames(const Options& o) {
-    requireWritableFolder(o.out);
+// The picture as a PNG in memory first: a write error then comes from one
+// plain write() with its errno, never from inside libpng.
+std::vector<char> encodePng(const SDL_Surface* picture, const std::string& shown) {
+    char* bytes = nullptr;
+    size_t size = 0;
+    FILE* memory = open_memstream(&bytes, &size);
+    const bool encoded = memory && writeRgbPng(memory, picture, 0, 0, picture->w, picture->h);
+    if (memory) fclose(memory);
+    std::vector<char> png(bytes, bytes + (encoded ? size : 0));
+    free(bytes);
+    if (!encoded) fail(1, "cannot encode '" + shown + "'");
+    return png;
+}
+
+SideFile savePng(const Folder& folder, const SDL_Surface* picture, const std::string& name) {
+    SideFile file = createSideFile(folder, name);
+    const std::vector<char> png = encodePng(picture, file.shown);
+    writeSideFile(file, png.data(), png.size());
+    closeSideFile(file);
+    return file;
+}
+
+std::string framesReport(const Folder& folder, const std::vector<SideFile>& files) {
+    std::string report = "wrote " + std::to_string(files.size()) + (files.size() == 1 ? " frame" : " frames") + " to " +
+                         folder.path + ":";
+    for (size_t k = 0; k < files.size(); k++) {
+        if (files.size() > REPORT_NAMES && k == REPORT_NAMES - 1) report += " ...";
+        if (files.size() > REPORT_NAMES && k >= REPORT_NAMES - 1 && k + 1 < files.size()) continue;
+        report += " " + files[k].name;
+    }
+    return report;
+}
+
+void captureFrames(const Options& o, const Folder& folder) {
     SDL_Surface* picture = newPicture();
     screen = picture;
+    Progress progress(static_cast<int64_t>(o.frames.size()));
+    std::vector<SideFile> files;
     for (int32_t n : o.frames) {
-        if (interrupted) exit(EXIT_INTERRUPTED);
         Script(n);
-        writePng(picture, o.out + "/frame-" + std::to_string(n) + ".png");
+        files.push_back(savePng(folder, picture, "frame-" + std::to_string(n) + ".png"));
+        progress.update(static_cast<int64_t>(files.size()));
     }
+    commit(folder, files, framesReport(folder, files));
     SDL_FreeSurface(picture);
 }
 
 // One effect drawn over what the picture already holds (the two full-screen
 // effects cover it all; text is laid over it).
-void drawEffect(SDL_Surface* picture, const std::string& e) {
-    if (e == "plasma") {
-        plasma(picture);
-    } else if (e.rfind("rotozoomer:", 0) == 0) {
-        const std::string args = e.substr(11);
-        const size_t colon = args.find(':');
-        double angle, zoom;
-        if (colon == std::string::npos || !parseNumber(args.substr(0, colon), angle) ||
-            !parseNumber(args.substr(colon + 1), zoom) || fabs(zoom) >= 32768 || fabs(angle) > 1e6)
-            usage("bad rotozoomer '" + e + "' (want rotozoomer:ANGLE:ZOOM, |ZOOM| below 32768)");
-        rotozoomer(picture, static_cast<float>(angle), static_cast<float>(zoom));
-    } else if (e.rfind("text:", 0) == 0) {
-        const std::string text = e.substr(5);
-        const int len = static_cast<int>(text.size() < SCREEN_W / 16 ? text.size() : SCREEN_W / 16);
-        Print((SCREEN_W - 16 * len) / 2, (SCREEN_H - 16) / 2, text.data(), len);  // centred
-    } else {
-        usage("unknown effect '" + e + "' (plasma, rotozoomer:ANGLE:ZOOM or text:TEXT)");
+void drawEffect(SDL_Surface* picture, const Effect& e) {
+    switch (e.kind) {
+        case Effect::Kind::plasma: plasma(picture); break;
+        case Effect::Kind::rotozoomer: rotozoomer(picture, e.angle, e.zoom); break;
+        case Effect::Kind::text: {
+            const int len = static_cast<int>(e.text.size());
+            Print((SCREEN_W - GLYPH_SIDE * len) / 2, (SCREEN_H - GLYPH_SIDE) / 2, e.text.data(), len);  // centred
+            break;
+        }
     }
 }
 
-void captureEffects(const Options& o) {
-    if (!endsWith(o.out, ".png")) usage("--effect writes a .png file");
-    requireWritableFolder(folderOf(o.out));
+void captureEffects(const Options& o, const Folder& folder) {
     SDL_Surface* picture = newPicture();  // black
     screen = picture;
-    for (const std::string& e : o.effects) drawEffect(picture, e);
-    writePng(picture, o.out);
+    for (const Effect& e : o.effects) drawEffect(picture, e);
+    std::vector<SideFile> files = {savePng(folder, picture, baseOf(o.out))};
+    commit(folder, files, "wrote " + o.out);
     SDL_FreeSurface(picture);
 }
 
@@ -235,10 +452,10 @@ const Container CONTAINERS[] = {
     {".mkv", "matroska", {"-c:v", "ffv1", "-level", "3", "-pix_fmt", "bgr0", "-c:a", "flac"}},
 };
 
-const Container* containerFor(const std::string& path) {
+const Container& containerFor(const std::string& path) {
     for (const Container& c : CONTAINERS)
-        if (endsWith(path, c.extension)) return &c;
-    return nullptr;
+        if (endsWith(path, c.extension)) return c;
+    usageError("--frames writes a .mp4, .webm or .mkv file");
 }
 
 bool onPath(const char* program) {
@@ -254,45 +471,99 @@ bool onPath(const char* program) {
     return false;
 }
 
-// The soundtrack looped from its first byte to exactly the video's length,
-// as a raw 16-bit stereo file for FFmpeg.
-std::string writeSound(const std::vector<uint8_t>& loop, int64_t frames, double rate) {
-    const char* tmp = getenv("TMPDIR");
-    std::string name = std::string(tmp && *tmp ? tmp : "/tmp") + "/velmorante-capture-XXXXXX";
-    int fd = mkstemp(name.data());
-    if (fd < 0) fail(1, "cannot make a scratch file for the sound: " + std::string(strerror(errno)));
-    FILE* f = fdopen(fd, "wb");
-    int64_t bytes = llround(static_cast<double>(frames) * AUDIO_RATE / rate) * SOUND_FRAME_BYTES;
-    bool ok = f != nullptr;
-    while (ok && bytes > 0) {
-        const size_t part = static_cast<size_t>(bytes < static_cast<int64_t>(loop.size()) ? bytes : loop.size());
-        ok = fwrite(loop.data(), 1, part, f) == part;
-        bytes -= static_cast<int64_t>(part);
+// The sound loop, once, in memory: FFmpeg reads it as /proc/self/fd/N and
+// repeats it. Nothing on disk, whatever the video's length. Not close-on-exec:
+// FFmpeg inherits it.
+int soundLoop(const std::vector<uint8_t>& loop) {
+    const int fd = memfd_create("velmorante-sound-loop", 0);
+    if (fd < 0) fail(1, "cannot hold the soundtrack for ffmpeg: " + errorText());
+    for (size_t done = 0; done < loop.size();) {
+        const ssize_t n = write(fd, loop.data() + done, loop.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) fail(1, "cannot hold the soundtrack for ffmpeg: " + errorText());
+        done += static_cast<size_t>(n);
     }
-    if (!f || fclose(f) != 0 || !ok) {
-        unlink(name.c_str());
-        fail(1, "cannot write the sound's scratch file " + name);
-    }
-    return name;
+    return fd;
 }
 
-void progress(int64_t done, int64_t total) {
-    if (!isatty(STDERR_FILENO)) return;
-    constexpr int WIDTH = 40;
-    const int filled = static_cast<int>(done * WIDTH / total);
-    fprintf(stderr, "\r[%-*s] %3d%%  frame %lld of %lld", WIDTH, std::string(filled, '#').c_str(),
-            static_cast<int>(done * 100 / total), static_cast<long long>(done), static_cast<long long>(total));
-    if (done == total) fputc('\n', stderr);
+// The FFmpeg command: raw pictures from standard input at the rate, the loop
+// repeated and cut to the video's length in sound frames, both files by the
+// file: protocol and with their formats named, so that no name is ever taken
+// for a URL, a device or an option.
+std::vector<std::string> ffmpegArguments(const Options& o, const std::string& output, int sound) {
+    char rate[32];
+    snprintf(rate, sizeof rate, "%.17g", o.rate);
+    const int64_t count = static_cast<int64_t>(o.last) - o.first + 1;
+    const long long soundFrames = std::llround(static_cast<double>(count) * AUDIO_RATE / o.rate);
+    std::vector<std::string> args = {
+        "ffmpeg", "-nostdin", "-hide_banner", "-nostats", "-loglevel", "error", "-y",
+        "-f", "rawvideo", "-pix_fmt", "bgr0", "-s", std::to_string(SCREEN_W) + "x" + std::to_string(SCREEN_H),
+        "-framerate", rate, "-i", "pipe:0",
+        "-stream_loop", "-1", "-f", "s16le", "-ar", std::to_string(AUDIO_RATE), "-ac", std::to_string(AUDIO_CHANNELS),
+        "-i", "file:/proc/self/fd/" + std::to_string(sound),
+        "-map", "0:v", "-map", "1:a", "-af", "atrim=end_sample=" + std::to_string(soundFrames)};
+    const Container& c = containerFor(o.out);
+    args.insert(args.end(), c.codecs.begin(), c.codecs.end());
+    args.insert(args.end(), {"-f", c.format, "file:" + output});
+    return args;
 }
 
-bool writeAll(int fd, const void* data, size_t size) {
-    const uint8_t* p = static_cast<const uint8_t*>(data);
+// Starts FFmpeg reading pictures from `input`, its messages into `log`; in a
+// process group of its own (Ctrl-C is ours to handle), with the stop signals
+// at their defaults and none blocked, whatever we inherited.
+pid_t startFfmpeg(const std::vector<std::string>& args, int input, int log) {
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, input, STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, log, STDERR_FILENO);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setpgroup(&attr, 0);
+    posix_spawnattr_setsigdefault(&attr, &stopSignals());
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    pid_t pid = 0;
+    int spawned;
+    {
+        HoldSignals hold;
+        spawned = posix_spawnp(&pid, "ffmpeg", &actions, &attr, argv.data(), environ);
+        if (spawned == 0) watchChild(pid);
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    if (spawned != 0) {
+        errno = spawned;
+        fail(1, "cannot start ffmpeg (" + errorText() + "); install it with: apt-get install ffmpeg");
+    }
+    return pid;
+}
+
+// Waits for FFmpeg to end; it is reaped with the signals held, so that the
+// clean-up never kills a pid that is no longer ours.
+int waitFfmpeg(pid_t pid) {
+    siginfo_t info;
+    while (waitid(P_PID, pid, &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
+    }
+    HoldSignals hold;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    forgetChild();
+    return status;
+}
+
+// Sends a whole picture; false once FFmpeg has stopped reading for good. A
+// socket rather than a pipe: MSG_NOSIGNAL makes a gone reader an error, not
+// a SIGPIPE, which stays a signal from outside.
+bool sendPicture(int fd, const void* data, size_t size) {
+    const char* p = static_cast<const char*>(data);
     while (size > 0) {
-        const ssize_t n = write(fd, p, size);
-        if (n < 0 && errno == EINTR) {
-            if (interrupted) return false;
-            continue;
-        }
+        const ssize_t n = send(fd, p, size, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         p += n;
         size -= static_cast<size_t>(n);
@@ -300,101 +571,102 @@ bool writeAll(int fd, const void* data, size_t size) {
     return true;
 }
 
-void captureVideo(const Options& o, const std::vector<uint8_t>& sound) {
-    const Container* container = containerFor(o.out);
-    if (!container) usage("--frames writes a .mp4, .webm or .mkv file");
-    requireWritableFolder(folderOf(o.out));
-    if (!onPath("ffmpeg")) fail(1, "ffmpeg not found; install it with: apt-get install ffmpeg");
+void replaceAll(std::string& text, const std::string& from, const std::string& to) {
+    for (size_t at = 0; !from.empty() && (at = text.find(from, at)) != std::string::npos; at += to.size())
+        text.replace(at, from.size(), to);
+}
 
-    const int64_t count = static_cast<int64_t>(o.last) - o.first + 1;
-    const std::string soundFile = writeSound(sound, count, o.rate);
-    const std::string partial = o.out + ".part";
-    char rate[32];
-    snprintf(rate, sizeof rate, "%.17g", o.rate);
-    const std::string soundRate = std::to_string(AUDIO_RATE), soundChannels = std::to_string(AUDIO_CHANNELS);
-    std::vector<const char*> args = {"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y",
-                                     "-f", "rawvideo", "-pix_fmt", "bgr0", "-s", "1280x720", "-framerate", rate,
-                                     "-i", "pipe:0",
-                                     "-f", "s16le", "-ar", soundRate.c_str(), "-ac", soundChannels.c_str(), "-i", soundFile.c_str(),
-                                     "-map", "0:v", "-map", "1:a"};
-    args.insert(args.end(), container->codecs.begin(), container->codecs.end());
-    args.insert(args.end(), {"-f", container->format, partial.c_str(), nullptr});
-
-    int feed[2];
-    if (pipe(feed) != 0) fail(1, "cannot make a pipe");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, feed[0], STDIN_FILENO);
-    posix_spawn_file_actions_addclose(&actions, feed[1]);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    posix_spawnattr_setpgroup(&attr, 0);  // Ctrl-C is ours to handle, not FFmpeg's
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
-    pid_t ffmpeg;
-    const int spawned = posix_spawnp(&ffmpeg, "ffmpeg", &actions, &attr, const_cast<char* const*>(args.data()), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
-    close(feed[0]);
-    if (spawned != 0) {
-        unlink(soundFile.c_str());
-        fail(1, "cannot start ffmpeg (" + std::string(strerror(spawned)) + "); install it with: apt-get install ffmpeg");
+// Why FFmpeg failed, in one line: its last message, which names the cause
+// (a full disk: "... No space left on device"), with our side name shown as
+// the output's name.
+std::string ffmpegProblem(int log, int status, const std::string& sidePath, const std::string& shown) {
+    std::string text;
+    char buffer[4096];
+    ssize_t n;
+    lseek(log, 0, SEEK_SET);
+    while ((n = read(log, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
+    replaceAll(text, "file:" + sidePath, shown);
+    replaceAll(text, sidePath, shown);
+    std::string last;
+    for (size_t begin = 0; begin < text.size();) {
+        size_t end = text.find('\n', begin);
+        if (end == std::string::npos) end = text.size();
+        const std::string line = text.substr(begin, end - begin);
+        if (!line.empty() && line != "Conversion failed!") last = line;
+        begin = end + 1;
     }
+    if (!last.empty()) return last;
+    if (WIFSIGNALED(status)) return std::string("killed by ") + strsignal(WTERMSIG(status));
+    return "exit status " + std::to_string(WEXITSTATUS(status));
+}
+
+void captureVideo(const Options& o, const Folder& folder, const std::vector<uint8_t>& loop) {
+    SideFile file = createSideFile(folder, baseOf(o.out));
+    const std::string sidePath = pathIn(folder, file.side);
+    const int sound = soundLoop(loop);
+    const int log = memfd_create("ffmpeg-messages", MFD_CLOEXEC);
+    int feed[2];
+    if (log < 0 || socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, feed) != 0)
+        fail(1, "cannot set up ffmpeg: " + errorText());
+    const pid_t ffmpeg = startFfmpeg(ffmpegArguments(o, sidePath, sound), feed[1], log);
+    close(feed[1]);
+    close(sound);
 
     SDL_Surface* picture = newPicture();
     screen = picture;
+    const int64_t count = static_cast<int64_t>(o.last) - o.first + 1;
+    Progress progress(count);
     bool fed = true;
-    for (int64_t k = 0; k < count && fed && !interrupted; k++) {
+    for (int64_t k = 0; k < count && fed; k++) {
         Script(static_cast<int32_t>(o.first + k));
-        fed = writeAll(feed[1], picture->pixels, PICTURE_BYTES);
-        progress(k + 1, count);
+        fed = sendPicture(feed[0], picture->pixels, PICTURE_BYTES);
+        if (fed) progress.update(k + 1);
     }
-    close(feed[1]);
-    if (interrupted) kill(ffmpeg, SIGTERM);
-    int status = 0;
-    while (waitpid(ffmpeg, &status, 0) < 0 && errno == EINTR) {
-    }
-    unlink(soundFile.c_str());
+    close(feed[0]);
+    const int status = waitFfmpeg(ffmpeg);
+    if (!fed || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        fail(1, "ffmpeg could not make '" + o.out + "': " + ffmpegProblem(log, status, sidePath, o.out));
+    closeSideFile(file);
     SDL_FreeSurface(picture);
-    if (interrupted) {
-        unlink(partial.c_str());
-        fprintf(stderr, "\nvelmorante-capture: interrupted; nothing written to '%s'\n", o.out.c_str());
-        exit(EXIT_INTERRUPTED);
-    }
-    if (!fed || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        unlink(partial.c_str());
-        fail(1, "ffmpeg failed to encode '" + o.out + "'");
-    }
-    if (rename(partial.c_str(), o.out.c_str()) != 0) {
-        unlink(partial.c_str());
-        fail(1, "cannot write '" + o.out + "': " + strerror(errno));
-    }
-    fprintf(stderr, "wrote %s: frames %d to %d at %g a second\n", o.out.c_str(), o.first, o.last, o.rate);
+
+    char report[160];
+    snprintf(report, sizeof report, ": frames %d to %d at %g a second, %s long, made in %.1f s", o.first, o.last,
+             o.rate, lengthText(count / o.rate).c_str(), progress.seconds());
+    std::vector<SideFile> files = {file};
+    commit(folder, files, "wrote " + o.out + report);
+}
+
+// Descriptors 0 to 2 open, so that nothing we open later takes their place.
+void openStandardDescriptors() {
+    for (int fd = 0; fd <= STDERR_FILENO; fd++)
+        if (fcntl(fd, F_GETFD) < 0) open("/dev/null", O_RDWR);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    openStandardDescriptors();
+    installSignalHandlers();
     const Options options = parseArguments(argc, argv);
-    struct sigaction action = {};
-    action.sa_handler = onSignal;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    signal(SIGPIPE, SIG_IGN);  // a dead FFmpeg shows as a failed write
+    // The output is checked (and the frames' folder made) before the second
+    // of loading, so that a mistake there shows at once.
+    const bool video = options.mode == Mode::video;
+    const Folder folder = options.mode == Mode::frames ? openFolder(options.out, true)
+                                                       : openFolder(folderOf(options.out), false);
+    if (video && !onPath("ffmpeg")) fail(1, "ffmpeg not found; install it with: apt-get install ffmpeg");
 
-    requireDataFiles();
-    // The same loading, and so the same rand() history, as the demo's start-up.
-    Init();
+    loadData(chooseDataFolder(options));
     switch (options.mode) {
-        case Mode::frames: captureFrames(options); break;
+        case Mode::frames: captureFrames(options, folder); break;
         case Mode::video: {
-            // The loop's rand() draws follow the volume's, as in the demo.
+            // The loop's draws follow the volume's, as in the demo.
             std::vector<uint8_t> sound(NOISE_BYTES);
             noiseBuild(sound.data(), 1);
-            captureVideo(options, sound);
+            captureVideo(options, folder, sound);
             break;
         }
-        case Mode::effect: captureEffects(options); break;
+        case Mode::effect: captureEffects(options, folder); break;
         case Mode::none: break;
     }
-    return interrupted ? EXIT_INTERRUPTED : 0;
+    return 0;
 }

@@ -6,28 +6,22 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "FLIplay.h"
+
 namespace fliw {
 
 namespace {
 
-constexpr uint16_t COLOR_256 = 4, COLOR_64 = 11, LC = 12, BLACK = 13, BYTE_RUN = 15, COPY = 16;
-constexpr uint16_t FILE_MAGIC = 0xAF11, FRAME_MAGIC = 0xF1FA;
-constexpr int FILE_HDR = 128, FRAME_HDR = 16, CHUNK_HDR = 6;
+static_assert(W == FLI_W && H == FLI_H && PIXELS == static_cast<int>(SLOT_WORDS), "the decoder's picture");
+static_assert(COLOURS == static_cast<int>(PALETTE_SIZE) && COLOURS == static_cast<int>(COLOR_FULL_COUNT), "one palette");
+
+constexpr uint16_t BITS_PER_PIXEL = 8;
 constexpr int MAX_FILL = 127;      // BYTE_RUN fill: size byte 1..127
 constexpr int MAX_LITERAL = 128;   // BYTE_RUN literal / LC fill: size byte -1..-128
 constexpr int MAX_LC_LITERAL = 127;
 constexpr int MAX_SKIP = 255;
 constexpr int MAX_PACKETS = 255;
 constexpr int MIN_FILL = 3;        // a shorter repeat costs no more as literal bytes
-
-void put16(std::vector<uint8_t>& v, uint32_t x) {
-    v.push_back(x & 0xFF);
-    v.push_back(x >> 8 & 0xFF);
-}
-void put32(std::vector<uint8_t>& v, uint32_t x) {
-    put16(v, x & 0xFFFF);
-    put16(v, x >> 16);
-}
 
 int repeatAt(const uint8_t* row, int x, int end) {
     int n = 1;
@@ -123,9 +117,9 @@ std::vector<uint8_t> LcBody(const Picture& before, const Picture& after) {
     while (first < H && rowSame(first)) first++;
     if (first == H) return {};
     while (rowSame(last)) last--;
-    std::vector<uint8_t> out;
-    put16(out, first);
-    put16(out, last - first + 1);
+    std::vector<uint8_t> out(LC_HEADER_BYTES);
+    putU16(&out[LC_SKIP_AT], static_cast<uint16_t>(first));
+    putU16(&out[LC_LINES_AT], static_cast<uint16_t>(last - first + 1));
     for (int y = first; y <= last; y++) lcLine(out, before.data() + y * W, after.data() + y * W);
     return out;
 }
@@ -133,7 +127,7 @@ std::vector<uint8_t> LcBody(const Picture& before, const Picture& after) {
 std::vector<uint8_t> CopyBody(const Picture& p) { return {p.begin(), p.end()}; }
 
 std::vector<uint8_t> ColorBody(const Palette& before, const Palette& after, bool everything, bool wide8) {
-    std::vector<uint8_t> out(2, 0);
+    std::vector<uint8_t> out(COLOR_COUNT_BYTES, 0);
     int packets = 0, i = 0, last = 0;
     while (i < COLOURS) {
         if (!everything && before[i] == after[i]) { i++; continue; }
@@ -147,64 +141,57 @@ std::vector<uint8_t> ColorBody(const Palette& before, const Palette& after, bool
         last = i;
         packets++;
     }
-    out[0] = packets & 0xFF;
-    out[1] = packets >> 8;
+    putU16(out.data(), static_cast<uint16_t>(packets));
     return packets ? out : std::vector<uint8_t>{};
 }
 
 std::vector<uint8_t> FrameRecord(const std::vector<FrameChunk>& chunks) {
-    std::vector<uint8_t> body;
+    std::vector<uint8_t> out(FRAME_HEADER_BYTES, 0);
     for (const FrameChunk& c : chunks) {
-        const uint32_t size = (CHUNK_HDR + c.body.size() + 1) & ~1u;  // padded to an even size
-        put32(body, size);
-        put16(body, c.type);
-        body.insert(body.end(), c.body.begin(), c.body.end());
-        if (c.body.size() % 2) body.push_back(0);
+        const uint32_t size = (CHUNK_HEADER_BYTES + c.body.size() + 1) & ~1u;  // padded to an even size
+        const size_t at = out.size();
+        out.resize(at + size, 0);
+        putU32(&out[at + CHUNK_SIZE_AT], size);
+        putU16(&out[at + CHUNK_TYPE_AT], c.type);
+        std::copy(c.body.begin(), c.body.end(), out.begin() + at + CHUNK_HEADER_BYTES);
     }
-    std::vector<uint8_t> out;
-    put32(out, FRAME_HDR + body.size());
-    put16(out, FRAME_MAGIC);
-    put16(out, chunks.size());
-    out.resize(FRAME_HDR, 0);
-    out.insert(out.end(), body.begin(), body.end());
+    putU32(&out[FRAME_SIZE_AT], static_cast<uint32_t>(out.size()));
+    putU16(&out[FRAME_MAGIC_AT], FRAME_MAGIC);
+    putU16(&out[FRAME_CHUNKS_AT], static_cast<uint16_t>(chunks.size()));
     return out;
 }
 
 std::vector<FrameChunk> FirstChunks(const Picture& p, const Palette& pal) {
-    return {{COLOR_256, ColorBody(pal, pal, true, true)}, {BYTE_RUN, ByteRunBody(p)}};
+    return {{CHUNK_COLOR_256, ColorBody(pal, pal, true, true)}, {CHUNK_BYTE_RUN, ByteRunBody(p)}};
 }
 
 std::vector<FrameChunk> DeltaChunks(const Picture& before, const Palette& beforePal, const Picture& after,
                                     const Palette& afterPal) {
     std::vector<FrameChunk> chunks;
     if (std::vector<uint8_t> colours = ColorBody(beforePal, afterPal, false, false); !colours.empty())
-        chunks.push_back({COLOR_64, colours});
+        chunks.push_back({CHUNK_COLOR_64, colours});
     if (before == after) return chunks;
     if (std::all_of(after.begin(), after.end(), [](uint8_t v) { return v == 0; })) {
-        chunks.push_back({BLACK, {}});
+        chunks.push_back({CHUNK_BLACK, {}});
         return chunks;
     }
-    FrameChunk best{COPY, CopyBody(after)};
-    for (FrameChunk c : {FrameChunk{LC, LcBody(before, after)}, FrameChunk{BYTE_RUN, ByteRunBody(after)}})
+    FrameChunk best{CHUNK_COPY, CopyBody(after)};
+    for (FrameChunk c : {FrameChunk{CHUNK_LC, LcBody(before, after)}, FrameChunk{CHUNK_BYTE_RUN, ByteRunBody(after)}})
         if (c.body.size() < best.body.size()) best = c;
     chunks.push_back(best);
     return chunks;
 }
 
 std::vector<uint8_t> FliFile(uint16_t frames, uint16_t speed, const std::vector<std::vector<uint8_t>>& records) {
-    std::vector<uint8_t> out;
-    size_t size = FILE_HDR;
-    for (const auto& r : records) size += r.size();
-    put32(out, size);
-    put16(out, FILE_MAGIC);
-    put16(out, frames);
-    put16(out, W);
-    put16(out, H);
-    put16(out, 8);  // bits a pixel
-    put16(out, 0);  // flags
-    put16(out, speed);
-    out.resize(FILE_HDR, 0);
+    std::vector<uint8_t> out(FLI_HEADER_BYTES, 0);
     for (const auto& r : records) out.insert(out.end(), r.begin(), r.end());
+    putU32(&out[FLI_SIZE_AT], static_cast<uint32_t>(out.size()));
+    putU16(&out[FLI_MAGIC_AT], FLI_MAGIC);
+    putU16(&out[FLI_FRAMES_AT], frames);
+    putU16(&out[FLI_WIDTH_AT], W);
+    putU16(&out[FLI_HEIGHT_AT], H);
+    putU16(&out[FLI_DEPTH_AT], BITS_PER_PIXEL);
+    putU16(&out[FLI_SPEED_AT], speed);  // flags stay 0
     return out;
 }
 

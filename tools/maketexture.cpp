@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "FLIplay.h"  // the little-endian writers
+
 namespace {
 
 constexpr int SIDE = 256;               // texture width and height, pixels
@@ -20,6 +22,11 @@ constexpr int BMP_INFO = 40;            // BITMAPINFOHEADER bytes
 constexpr int BMP_PIXELS_AT = BMP_HEADER + BMP_INFO;  // 54
 constexpr int BMP_ROW = SIDE * 3;       // 768 bytes, already a multiple of 4
 constexpr int BMP_BITS = 24;
+// Fields of the two headers, offsets from the start of the file.
+constexpr int BMP_FILE_SIZE_AT = 2, BMP_PIXELS_OFFSET_AT = 10;
+constexpr int BMP_INFO_SIZE_AT = 14, BMP_WIDTH_AT = 18, BMP_HEIGHT_AT = 22, BMP_PLANES_AT = 26, BMP_BITS_AT = 28;
+constexpr int BMP_COMPRESSION_AT = 30, BMP_IMAGE_SIZE_AT = 34, BMP_X_DENSITY_AT = 38, BMP_Y_DENSITY_AT = 42;
+constexpr uint32_t BMP_72_DPI = 2835;  // pixels a metre
 constexpr int RIVETS = 2;               // rivets per side: one every 128 pixels
 constexpr float RIVET_RADIUS = 15.0f;  // pixels
 
@@ -124,32 +131,23 @@ uint8_t channel(float v) {
     return static_cast<uint8_t>(clamped + 0.5f);
 }
 
-void put16(std::vector<uint8_t>& b, int at, uint32_t v) {
-    b[at] = v & 0xFF;
-    b[at + 1] = (v >> 8) & 0xFF;
-}
-void put32(std::vector<uint8_t>& b, int at, uint32_t v) {
-    put16(b, at, v & 0xFFFF);
-    put16(b, at + 2, v >> 16);
-}
-
 // A Windows bitmap: 14-byte file header, 40-byte information header, then
 // 256 rows bottom-up of blue, green, red bytes.
 std::vector<uint8_t> bitmap() {
     std::vector<uint8_t> b(BMP_PIXELS_AT + BMP_ROW * SIDE, 0);
     b[0] = 'B';
     b[1] = 'M';
-    put32(b, 2, static_cast<uint32_t>(b.size()));
-    put32(b, 10, BMP_PIXELS_AT);
-    put32(b, 14, BMP_INFO);
-    put32(b, 18, SIDE);              // width
-    put32(b, 22, SIDE);              // height, positive: bottom-up
-    put16(b, 26, 1);                 // planes
-    put16(b, 28, BMP_BITS);
-    put32(b, 30, 0);                 // no compression
-    put32(b, 34, BMP_ROW * SIDE);
-    put32(b, 38, 2835);              // 72 dpi
-    put32(b, 42, 2835);
+    putU32(&b[BMP_FILE_SIZE_AT], static_cast<uint32_t>(b.size()));
+    putU32(&b[BMP_PIXELS_OFFSET_AT], BMP_PIXELS_AT);
+    putU32(&b[BMP_INFO_SIZE_AT], BMP_INFO);
+    putU32(&b[BMP_WIDTH_AT], SIDE);
+    putU32(&b[BMP_HEIGHT_AT], SIDE);  // positive: bottom-up
+    putU16(&b[BMP_PLANES_AT], 1);
+    putU16(&b[BMP_BITS_AT], BMP_BITS);
+    putU32(&b[BMP_COMPRESSION_AT], 0);  // none
+    putU32(&b[BMP_IMAGE_SIZE_AT], BMP_ROW * SIDE);
+    putU32(&b[BMP_X_DENSITY_AT], BMP_72_DPI);
+    putU32(&b[BMP_Y_DENSITY_AT], BMP_72_DPI);
     for (int row = 0; row < SIDE; row++) {
         const int y = SIDE - 1 - row;  // the first stored row is the bottom of the picture
         for (int x = 0; x < SIDE; x++) {

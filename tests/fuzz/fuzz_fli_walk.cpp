@@ -3,7 +3,7 @@
 // where MainFLI must keep to the volume. It walks the last FRAMES_WALKED
 // frames of a load rather than all 698: expanding a slot is the same work
 // every time, and fewer of them leave the fuzzer time for more inputs.
-#include <cstring>
+#include <cstddef>
 
 #include "FLIplay.h"
 
@@ -11,10 +11,7 @@ constexpr uint32_t FRAMES_WALKED = 16;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FLIloadMemory(data, size);
-    flii = nextflii = nextchunk = 0;
-    yline = 0;
-    memset(vga_screen, 0, sizeof vga_screen);
-    memset(rgb, 0, sizeof rgb);
+    FLIwalkReset();
     nframe = ANIM_FRAMES - FRAMES_WALKED;
     MainFLI();
     nframe = SLOTS - 2;

@@ -1,5 +1,6 @@
-"""Start-up with the font or the texture file missing: each is named on
-standard error, in loading order, and the demo runs on."""
+"""Start-up with the font or the texture file missing, or data files that are
+not files: each is named on standard error, in loading order, and the demo
+runs on."""
 import os
 import re
 import shutil
@@ -16,15 +17,20 @@ BINARY, DATA = sys.argv[1], sys.argv[2]
 HEADLESS = {"SDL_VIDEODRIVER": "dummy", "SDL_AUDIODRIVER": "dummy"}
 
 
-def run_without(*missing):
+def run_without(*missing, seconds=1.5, make=lambda folder: None):
     with tempfile.TemporaryDirectory() as folder:
         for name in os.listdir(DATA):
             if name not in missing:
                 shutil.copy(os.path.join(DATA, name), folder)
+        make(folder)
         proc = demo.start(BINARY, folder, env_extra=HEADLESS)
-        time.sleep(1.5)
+        time.sleep(seconds)
         proc.send_signal(signal.SIGTERM)  # SDL turns it into a quit event
-        return demo.finish(proc, 30)
+        try:
+            return demo.finish(proc, 30)
+        finally:
+            proc.kill()  # still there if start-up hung
+            proc.wait()
 
 
 class MissingAssets(unittest.TestCase):
@@ -35,16 +41,28 @@ class MissingAssets(unittest.TestCase):
     def test_both_missing_are_named_font_first(self):
         status, out, err, _ = run_without("fonts16.bin", "tarnwhisk.bmp")
         self.check_runs_on(status, out, err)
-        lines = err.splitlines()
-        self.assertEqual(len(lines), 2, err)
-        self.assertIn('"fonts16.bin"', lines[0])
-        self.assertIn('"tarnwhisk.bmp"', lines[1])
+        self.assertEqual(err.splitlines(), [
+            'velmorante: cannot open font file "fonts16.bin"; text stays blank',
+            'velmorante: cannot open texture file "tarnwhisk.bmp"; the texture stays black'])
 
     def test_texture_missing_alone(self):
         status, out, err, _ = run_without("tarnwhisk.bmp")
         self.check_runs_on(status, out, err)
         self.assertEqual(len(err.splitlines()), 1, err)
         self.assertIn('"tarnwhisk.bmp"', err)
+
+    def test_a_folder_and_fifos_are_named_with_why_and_never_block(self):
+        def make(folder):
+            os.mkdir(os.path.join(folder, "fonts16.bin"))
+            os.mkfifo(os.path.join(folder, "tarnwhisk.bmp"))  # no writer: an open() would wait for ever
+            os.mkfifo(os.path.join(folder, "robotrk.fli"))
+        status, out, err, _ = run_without("fonts16.bin", "tarnwhisk.bmp", "robotrk.fli", seconds=3, make=make)
+        self.check_runs_on(status, out, err)
+        self.assertGreaterEqual(len(out.splitlines()), 1, "no frame was drawn")
+        self.assertEqual(err.splitlines(), [
+            'velmorante: cannot open font file "fonts16.bin" (a folder, not a file); text stays blank',
+            'velmorante: cannot open texture file "tarnwhisk.bmp" (a FIFO, not a file); the texture stays black',
+            'velmorante: cannot open animation file "robotrk.fli" (a FIFO, not a file); the animation stays black'])
 
 
 if __name__ == "__main__":

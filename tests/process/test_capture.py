@@ -1,5 +1,9 @@
-"""velmorante-capture as a real process: its errors, Ctrl-C, and what it writes."""
+"""velmorante-capture as a real process: its command line, data lookup, output
+names, signals, write errors, concurrent runs and progress."""
 import os
+import pty
+import re
+import resource
 import shutil
 import signal
 import subprocess
@@ -8,21 +12,77 @@ import tempfile
 import time
 import unittest
 
-CAPTURE, DATA = sys.argv[1], sys.argv[2]
+from PIL import Image
+
+CAPTURE, DATA, VERSION = sys.argv[1], sys.argv[2], sys.argv[3]
+STOP_SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT, signal.SIGPIPE)
 
 
-def capture(*args, cwd=DATA, env=None, user=None):
-    cmd = [CAPTURE, *args]
+def capture(*args, cwd=DATA, env=None, user=None, file_limit=None, binary=CAPTURE):
+    cmd = [binary, *args]
     if user is not None:
         cmd = ["setpriv", f"--reuid={user}", f"--regid={user}", "--clear-groups", *cmd]
-    return subprocess.run(cmd, cwd=cwd, env=env, capture_output=True, text=True, timeout=300,
-                          stdin=subprocess.DEVNULL)
+    limit = (lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (file_limit, file_limit))) if file_limit else None
+    return subprocess.run(cmd, cwd=cwd, env=env, capture_output=True, timeout=300, stdin=subprocess.DEVNULL,
+                          preexec_fn=limit)
+
+
+def text(result):
+    return result.stderr.decode(errors="replace")
+
+
+STARTED = []
+
+
+def start(*args, env=None):
+    proc = subprocess.Popen([CAPTURE, *args], cwd=DATA, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                            stdin=subprocess.DEVNULL)
+    STARTED.append(proc)
+    return proc
+
+
+def stop_started():
+    """What a failed test left running (a render of 100,000 frames) goes."""
+    while STARTED:
+        proc = STARTED.pop()
+        if proc.poll() is None:
+            proc.kill()
+        proc.communicate()
+
+
+def children(pid):
+    try:
+        with open(f"/proc/{pid}/task/{pid}/children") as f:
+            return [int(x) for x in f.read().split()]
+    except OSError:
+        return []
+
+
+def wait_until(condition, what, timeout=120):
+    deadline = time.monotonic() + timeout
+    while not condition():
+        if time.monotonic() > deadline:
+            raise AssertionError(f"timed out waiting for {what}")
+        time.sleep(0.05)
+
+
+def video_frames(path):
+    """Packets of the first video stream: its frame count, without decoding."""
+    out = subprocess.run(["ffprobe", "-v", "error", "-select_streams", "v", "-count_packets", "-show_entries",
+                          "stream=nb_read_packets", "-of", "csv=p=0", path], capture_output=True, text=True, check=True)
+    return int(out.stdout)
+
+
+def first_picture(path):
+    raw = subprocess.run(["ffmpeg", "-v", "error", "-i", path, "-frames:v", "1", "-f", "rawvideo", "-pix_fmt",
+                          "rgb24", "-"], capture_output=True, check=True).stdout
+    return Image.frombytes("RGB", (1280, 720), raw)
 
 
 class Errors(unittest.TestCase):
     def assertFails(self, result, status, message):
-        self.assertEqual(result.returncode, status, result.stderr)
-        self.assertIn(message, result.stderr)
+        self.assertEqual(result.returncode, status, text(result))
+        self.assertIn(message, text(result))
 
     def test_bad_arguments_exit_2_with_the_usage(self):
         for args, message in [
@@ -30,32 +90,57 @@ class Errors(unittest.TestCase):
             (["--frame", "x", "--out", "."], "bad frame number 'x'"),
             (["--frame", "99999999999", "--out", "."], "bad frame number"),
             (["--frames", "5:1", "--rate", "2", "--out", "a.mkv"], "bad frame range '5:1'"),
+            (["--frames", "99999999999:1", "--rate", "2", "--out", "a.mkv"], "bad frame range"),
             (["--frames", "1:5", "--out", "a.mkv"], "--frames needs --rate"),
             (["--frames", "1:5", "--rate", "0", "--out", "a.mkv"], "bad rate '0'"),
+            (["--frames", "1:2", "--rate", "1e-300", "--out", "a.mkv"], "from 0.01 to 1000"),
+            (["--frames", "1:2", "--rate", "0.001", "--out", "a.mkv"], "from 0.01 to 1000"),
+            (["--frames", "1:2", "--rate", "1001", "--out", "a.mkv"], "from 0.01 to 1000"),
+            (["--frames", "1:2", "--rate", "nan", "--out", "a.mkv"], "bad rate 'nan'"),
+            (["--frames", "1:1000000", "--rate", "1", "--out", "a.mkv"], "the longest video is 24 hours"),
+            (["--frames", "-2147483648:2147483647", "--rate", "1000", "--out", "a.mkv"], "the longest video"),
+            (["--frames", "1:2", "--rate", "1", "--rate", "2", "--out", "a.mkv"], "'--rate' is given twice"),
+            (["--frames", "1:2", "--rate", "1", "--out", "a.avi"], "writes a .mp4, .webm or .mkv file"),
             (["--frame", "1", "--effect", "plasma", "--out", "."], "do not go together"),
             (["--frame", "1"], "say where to write"),
+            (["--frame", "1", "-o"], "'-o' needs a value"),
+            (["--frame", "1", "-o", "a", "--out", "b"], "is given twice"),
+            (["--effect", "plasma", "--out", "/tmp/a.jpg"], "writes a .png file"),
             (["--effect", "sparkles", "--out", "/tmp/a.png"], "unknown effect 'sparkles'"),
             (["--effect", "rotozoomer:45", "--out", "/tmp/a.png"], "bad rotozoomer"),
             (["--frame", "1", "--out", ".", "--bogus", "1"], "unknown argument '--bogus'"),
+            (["--frame", "1", "--out", ".", "extra"], "unknown argument 'extra'"),
         ]:
             with self.subTest(args=args):
                 result = capture(*args)
                 self.assertFails(result, 2, message)
-                self.assertIn("usage:", result.stderr)
+                self.assertIn("usage:", text(result))
+                self.assertEqual(result.stdout, b"")
 
-    def test_missing_data_file_is_named(self):
-        with tempfile.TemporaryDirectory() as empty, tempfile.TemporaryDirectory() as out:
+    def test_missing_or_unusable_data_files_are_named(self):
+        with tempfile.TemporaryDirectory() as data, tempfile.TemporaryDirectory() as out:
             for name in ("fonts16.bin", "tarnwhisk.bmp"):
-                shutil.copy(os.path.join(DATA, name), empty)
-            self.assertFails(capture("--frame", "1", "--out", out, cwd=empty), 1,
-                             "missing data file 'robotrk.fli' (run from the data/ folder)")
+                shutil.copy(os.path.join(DATA, name), data)
+            self.assertFails(capture("--frame", "1", "--out", out, cwd=data), 1,
+                             "cannot read data file 'robotrk.fli': No such file or directory "
+                             "(run it from data/, or give --data DIR)")
+            self.assertFails(capture("--data", data, "--frame", "1", "--out", out), 1,
+                             f"cannot read data file '{data}/robotrk.fli': No such file")
+            os.mkdir(os.path.join(data, "robotrk.fli"))
+            self.assertFails(capture("--data", data, "--frame", "1", "--out", out), 1, "a folder, not a file")
+            os.rmdir(os.path.join(data, "robotrk.fli"))
+            os.mkfifo(os.path.join(data, "robotrk.fli"))  # would block an open() without a writer
+            self.assertFails(capture("--data", data, "--frame", "1", "--out", out), 1, "a FIFO, not a file")
+            self.assertEqual(os.listdir(out), [])
 
     def test_output_folder_that_cannot_be_written(self):
         with tempfile.TemporaryDirectory() as out:
-            self.assertFails(capture("--frame", "1", "--out", os.path.join(out, "none")), 1, "does not exist")
+            self.assertFails(capture("--effect", "plasma", "--out", os.path.join(out, "none", "p.png")), 1,
+                             "does not exist")
             plain = os.path.join(out, "file")
             open(plain, "w").close()
             self.assertFails(capture("--frame", "1", "--out", plain), 1, "is not a folder")
+            self.assertFails(capture("--frame", "1", "--out", os.path.join(plain, "sub")), 1, "is not a folder")
             locked = os.path.join(out, "locked")
             os.mkdir(locked, 0o555)
             os.chmod(out, 0o755)
@@ -63,9 +148,12 @@ class Errors(unittest.TestCase):
             user = 65534 if os.geteuid() == 0 else None
             self.assertFails(capture("--frame", "1", "--out", locked, user=user), 1,
                              f"cannot write to output folder '{locked}'")
+            self.assertFails(capture("--frame", "1", "--out", os.path.join(locked, "new"), user=user), 1,
+                             "cannot make output folder")
             self.assertFails(capture("--effect", "plasma", "--out", os.path.join(locked, "p.png"), user=user), 1,
                              "cannot write to output folder")
             self.assertEqual(os.listdir(locked), [])
+            self.assertEqual(sorted(os.listdir(out)), ["file", "locked"])
 
     def test_missing_ffmpeg_names_the_package(self):
         with tempfile.TemporaryDirectory() as out, tempfile.TemporaryDirectory() as bare:
@@ -74,26 +162,217 @@ class Errors(unittest.TestCase):
             self.assertFails(result, 1, "ffmpeg not found; install it with: apt-get install ffmpeg")
             self.assertEqual(os.listdir(out), [])
 
-
-class Interrupt(unittest.TestCase):
-    def test_ctrl_c_leaves_no_file_under_the_final_name(self):
-        with tempfile.TemporaryDirectory() as out:
-            video = os.path.join(out, "long.mkv")
-            proc = subprocess.Popen([CAPTURE, "--frames", "1:100000", "--rate", "30", "--out", video], cwd=DATA,
-                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, stdin=subprocess.DEVNULL,
-                                    preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
-            deadline = time.monotonic() + 120
-            while not os.path.exists(video + ".part") and time.monotonic() < deadline:
-                time.sleep(0.1)
-            self.assertTrue(os.path.exists(video + ".part"), "the render never started")
-            time.sleep(1.0)
-            proc.send_signal(signal.SIGINT)
-            _, err = proc.communicate(timeout=60)
-            self.assertEqual(proc.returncode, 130, err)
-            self.assertIn("interrupted", err.decode())
+    def test_a_failed_run_removes_the_folders_it_made(self):
+        with tempfile.TemporaryDirectory() as out, tempfile.TemporaryDirectory() as empty:
+            self.assertFails(capture("--data", empty, "--frame", "1", "--out", os.path.join(out, "a", "b")), 1,
+                             "cannot read data file")
             self.assertEqual(os.listdir(out), [])
-            leftovers = [n for n in os.listdir(tempfile.gettempdir()) if n.startswith("velmorante-capture-")]
-            self.assertEqual(leftovers, [])
+
+
+class Conventions(unittest.TestCase):
+    def test_help_and_version_go_to_standard_output(self):
+        for flag in ("--help", "-h"):
+            result = capture(flag)
+            self.assertEqual(result.returncode, 0)
+            self.assertEqual(result.stderr, b"")
+            self.assertIn(b"velmorante-capture [--data DIR] --frames A:B --rate R -o|--out", result.stdout)
+            self.assertIn(b"from 0.01 to 1000", result.stdout)
+            self.assertIn(b"at most 24 hours", result.stdout)
+        result = capture("--version")
+        self.assertEqual((result.returncode, result.stdout), (0, f"velmorante-capture {VERSION}\n".encode()))
+
+    def test_option_forms_and_the_frames_folder_made_when_missing(self):
+        with tempfile.TemporaryDirectory() as out:
+            for args, made in [(["--effect=plasma", "-o", "a.png"], "a.png"),
+                               (["--effect", "plasma", "--out=b.png"], "b.png"),
+                               (["--effect", "plasma", "-oc.png"], "c.png"),
+                               (["--frame=5", "--frame", "5", "-o", "shots/deep"], "shots")]:
+                with self.subTest(args=args):
+                    result = capture("--data", DATA, *args, cwd=out)
+                    self.assertEqual(result.returncode, 0, text(result))
+                    self.assertIn(made, os.listdir(out))
+            self.assertEqual(os.listdir(os.path.join(out, "shots", "deep")), ["frame-5.png"])
+            with Image.open(os.path.join(out, "a.png")) as a, Image.open(os.path.join(out, "b.png")) as b:
+                self.assertEqual(a.tobytes(), b.tobytes())
+
+    def test_output_names_are_plain_file_names(self):
+        names = [b"pipe:1.mkv", b"file:fx.mkv", b"a:b.mkv", b"-x.mkv", b"sp ace \xc3\xa9\xff.mkv"]
+        with tempfile.TemporaryDirectory() as out:
+            for name in names:
+                with self.subTest(name=name):
+                    result = capture("--data", DATA, "--frames", "1:2", "--rate", "30", b"-o", name, cwd=out)
+                    self.assertEqual(result.returncode, 0, text(result))
+                    self.assertEqual(result.stdout, b"")
+                    self.assertEqual(sorted(os.listdir(out.encode())), sorted(names[:names.index(name) + 1]))
+                    self.assertEqual(video_frames(os.path.join(out.encode(), name).decode(errors="surrogateescape")), 2)
+            result = capture("--data", DATA, "--effect", "plasma", "--out", "-p:x.png", cwd=out)
+            self.assertEqual(result.returncode, 0, text(result))
+            self.assertIn(b"-p:x.png", os.listdir(out.encode()))
+
+    def test_installed_layout_and_relative_output_names(self):
+        with tempfile.TemporaryDirectory() as prefix, tempfile.TemporaryDirectory() as work:
+            os.makedirs(os.path.join(prefix, "bin"))
+            shutil.copytree(DATA, os.path.join(prefix, "share", "velmorante"))
+            installed = os.path.join(prefix, "bin", "velmorante-capture")
+            shutil.copy(CAPTURE, installed)
+            result = capture("--frame", "3000", "-o", "shots", cwd=work, binary=installed)
+            self.assertEqual(result.returncode, 0, text(result))
+            result = capture("--data", DATA, "--frame", "3000", "-o", "from-data", cwd=work)
+            self.assertEqual(result.returncode, 0, text(result))
+            with Image.open(os.path.join(work, "shots", "frame-3000.png")) as a, \
+                    Image.open(os.path.join(work, "from-data", "frame-3000.png")) as b:
+                self.assertEqual(a.tobytes(), b.tobytes())
+            self.assertEqual(sorted(os.listdir(work)), ["from-data", "shots"])
+
+
+class Output(unittest.TestCase):
+    tearDown = staticmethod(stop_started)
+
+    def test_a_long_soundtrack_needs_no_scratch_space(self):
+        # Two frames at 0.01 a second: 200 s of sound, the loop played 16.8 times.
+        with tempfile.TemporaryDirectory() as out, tempfile.TemporaryDirectory() as tmp:
+            video = os.path.join(out, "long.mkv")
+            result = capture("--frames", "1:2", "--rate", "0.01", "--out", video, env=dict(os.environ, TMPDIR=tmp))
+            self.assertEqual(result.returncode, 0, text(result))
+            self.assertEqual(os.listdir(tmp), [])
+            sound = subprocess.run(["ffmpeg", "-v", "error", "-i", video, "-map", "0:a", "-f", "s16le", "-"],
+                                   capture_output=True, check=True).stdout
+            self.assertEqual(len(sound), 200 * 22050 * 4)
+            self.assertEqual(sound[:1048576], sound[1048576:2 * 1048576])
+
+    def test_write_errors_are_one_line_and_leave_nothing(self):
+        # A file size limit makes writes fail with EFBIG, as a full disk does with ENOSPC.
+        with tempfile.TemporaryDirectory() as out:
+            for args, limit in [(["--frame", "1", "--frame", "2", "--out", os.path.join(out, "new")], 1000),
+                                (["--effect", "rotozoomer:30:0.75", "--out", os.path.join(out, "e.png")], 1000),
+                                (["--frames", "1:30", "--rate", "30", "--out", os.path.join(out, "v.mkv")], 4000000)]:
+                with self.subTest(args=args):
+                    result = capture(*args, file_limit=limit)
+                    self.assertEqual(result.returncode, 1, text(result))
+                    self.assertEqual(len(text(result).splitlines()), 1, text(result))
+                    self.assertIn("File too large", text(result))
+                    self.assertEqual(os.listdir(out), [])
+
+    def test_two_runs_to_one_output_each_report_a_whole_file_of_their_own(self):
+        with tempfile.TemporaryDirectory() as out:
+            video = os.path.join(out, "mix.mkv")
+            short = start("--frames", "1:20", "--rate", "30", "--out", video)
+            time.sleep(0.2)
+            long = start("--frames", "3000:3099", "--rate", "30", "--out", video)
+            _, err = short.communicate(timeout=300)
+            os.link(video, os.path.join(out, "first"))  # the file as the first run reported it
+            _, err2 = long.communicate(timeout=300)
+            self.assertEqual((short.returncode, long.returncode), (0, 0), err + err2)
+            self.assertIn(b"wrote", err)
+            self.assertIn(b"wrote", err2)
+            self.assertEqual(sorted(os.listdir(out)), ["first", "mix.mkv"])
+            self.assertEqual(video_frames(os.path.join(out, "first")), 20)
+            self.assertEqual(video_frames(video), 100)
+            self.assertEqual(capture("--frame", "1", "--frame", "3000", "--out", os.path.join(out, "png")).returncode, 0)
+            for name, frame in (("first", 1), ("mix.mkv", 3000)):
+                with Image.open(os.path.join(out, "png", f"frame-{frame}.png")) as png:
+                    self.assertEqual(first_picture(os.path.join(out, name)).tobytes(), png.convert("RGB").tobytes())
+
+
+class Progress(unittest.TestCase):
+    def test_without_a_terminal_one_line_at_the_end(self):
+        with tempfile.TemporaryDirectory() as out:
+            video = os.path.join(out, "v.mkv")
+            result = capture("--frames", "1:3", "--rate", "30", "--out", video)
+            self.assertEqual(result.returncode, 0)
+            self.assertRegex(text(result), "^wrote " + re.escape(video) +
+                             r": frames 1 to 3 at 30 a second, 0\.1 s long, made in [\d.]+ s\n$")
+
+    def test_on_a_terminal_frames_a_second_and_time_left(self):
+        with tempfile.TemporaryDirectory() as out:
+            main, terminal = pty.openpty()
+            proc = subprocess.Popen([CAPTURE, "--frames", "1:20", "--rate", "30", "--out", os.path.join(out, "v.mkv")],
+                                    cwd=DATA, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=terminal)
+            os.close(terminal)
+            shown = b""
+            while True:
+                try:
+                    chunk = os.read(main, 4096)
+                except OSError:  # EIO: the terminal's other end is closed
+                    break
+                if not chunk:
+                    break
+                shown += chunk
+            os.close(main)
+            self.assertEqual(proc.wait(timeout=300), 0)
+            self.assertRegex(shown.decode(), r"\r\[#+\] 100%  frame 20 of 20  [\d.]+ fps  0:00 left")
+            self.assertIn("\nwrote ", shown.decode())
+
+
+class Signals(unittest.TestCase):
+    """Each stop signal in each phase: the run ends with 128 + the signal's
+    number, FFmpeg gone, nothing left behind. How long each stop took is
+    printed at the end (a figure, not a check: the machine may be busy); the
+    wait for the process is only a guard against a hang."""
+    tearDown = staticmethod(stop_started)
+    stop_seconds = []
+
+    @classmethod
+    def tearDownClass(cls):
+        if cls.stop_seconds:
+            print(f"\nstop signals: {len(cls.stop_seconds)} runs stopped, the slowest in "
+                  f"{max(cls.stop_seconds):.3f} s, the median in {sorted(cls.stop_seconds)[len(cls.stop_seconds) // 2]:.3f} s",
+                  file=sys.stderr)
+
+    def check_stopped(self, proc, signo, out, tmp, before=lambda: None):
+        ffmpeg = children(proc.pid)
+        before()
+        sent = time.monotonic()
+        proc.send_signal(signo)
+        _, err = proc.communicate(timeout=60)
+        self.stop_seconds.append(time.monotonic() - sent)
+        self.assertEqual(proc.returncode, 128 + signo, err)
+        self.assertIn(f"interrupted by {signal.Signals(signo).name}; nothing written", err.decode())
+        self.assertEqual(os.listdir(out), [])
+        self.assertEqual(os.listdir(tmp), [])
+        self.assertEqual([p for p in ffmpeg if os.path.exists(f"/proc/{p}")], [])
+
+    def run_phases(self, phase):
+        for signo in STOP_SIGNALS:
+            with self.subTest(phase=phase.__name__, signal=signo.name), tempfile.TemporaryDirectory() as out, \
+                    tempfile.TemporaryDirectory() as tmp:
+                phase(signo, out, tmp)
+
+    def test_while_loading(self):
+        def loading(signo, out, tmp):
+            proc = start("--frame", "1", "--out", os.path.join(out, "new"), env=dict(os.environ, TMPDIR=tmp))
+            wait_until(lambda: os.path.exists(os.path.join(out, "new")), "the folder")
+            self.check_stopped(proc, signo, out, tmp)
+        self.run_phases(loading)
+
+    def test_while_rendering_a_video(self):
+        def rendering(signo, out, tmp):
+            proc = start("--frames", "1:100000", "--rate", "30", "--out", os.path.join(out, "v.mkv"),
+                         env=dict(os.environ, TMPDIR=tmp))
+            wait_until(lambda: any(os.path.getsize(os.path.join(out, n)) > 0 for n in os.listdir(out)), "ffmpeg")
+            self.check_stopped(proc, signo, out, tmp)
+        self.run_phases(rendering)
+
+    def test_while_ffmpeg_reads_nothing(self):
+        def blocked(signo, out, tmp):
+            proc = start("--frames", "1:100000", "--rate", "30", "--out", os.path.join(out, "v.mkv"),
+                         env=dict(os.environ, TMPDIR=tmp))
+            wait_until(lambda: children(proc.pid), "ffmpeg")
+
+            def stop_ffmpeg():
+                os.kill(children(proc.pid)[0], signal.SIGSTOP)
+                time.sleep(1)  # the socket fills up; the capture waits in send()
+            self.check_stopped(proc, signo, out, tmp, stop_ffmpeg)
+        self.run_phases(blocked)
+
+    def test_while_writing_pictures(self):
+        def pictures(signo, out, tmp):
+            frames = [a for n in range(1, 200) for a in ("--frame", str(n))]
+            proc = start(*frames, "--out", os.path.join(out, "shots"), env=dict(os.environ, TMPDIR=tmp))
+            shots = os.path.join(out, "shots")
+            wait_until(lambda: os.path.isdir(shots) and len(os.listdir(shots)) >= 2, "pictures")
+            self.check_stopped(proc, signo, out, tmp)
+        self.run_phases(pictures)
 
 
 if __name__ == "__main__":
