@@ -236,14 +236,15 @@ void surfaceSha256(const SDL_Surface* s, char hex[SHA256_HEX + 1]) {
 }
 
 // The frame ?stop=N asked for is on the canvas: its hash goes to the page, and
-// a quit event ends the loop as closing the window would.
+// a quit event ends the loop as closing the window would (a full queue, which
+// the loop drains at every frame, ends it through the flag directly).
 static void reportStopFrame() {
     char hex[SHA256_HEX + 1];
     surfaceSha256(display, hex);
     pageFrameHash(kk, hex);
     SDL_Event quit = {};
     quit.type = SDL_QUIT;
-    SDL_PushEvent(&quit);
+    if (SDL_PushEvent(&quit) != 0) exw = 1;
 }
 
 EMSCRIPTEN_KEEPALIVE void pageShowDisplay() {

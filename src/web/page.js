@@ -138,12 +138,15 @@
     document.body.appendChild(script);
   }
 
-  // Why the runtime stopped, in words: most often the browser would not give the memory.
+  // Why the runtime stopped, in words: before the start, most often the
+  // browser would not give the memory ("Out of memory: Cannot allocate Wasm
+  // memory", "could not allocate memory", "larger than implementation limit");
+  // a trap such as "memory access out of bounds" is something else.
   function aborted(what) {
     const text = String(what);
     if (state.phase === 'running' || state.phase === 'ended') {
       fail(`The demo stopped: ${text}`);
-    } else if (/memory|allocat|pages/i.test(text)) {
+    } else if (/out of memory|allocate|implementation limit/i.test(text)) {
       fail(`This browser could not give the demo the ${MEMORY_MB} MB of memory it needs.\n` +
            'Close other tabs or use a 64-bit browser, then reload the page.\n(' + text + ')');
     } else {
