@@ -17,6 +17,7 @@ struct ScrollerArgs {
     int pictureShiftY = 0;  // rows
     int tileShiftX = 0;     // pixels
     int jitter = 0;         // pixels of sideways row displacement at the most
+    bool operator==(const ScrollerArgs&) const = default;
 };
 
 // Script(n) draws FLIframes with these.

@@ -19,6 +19,14 @@ ScratchDir::~ScratchDir() {
     std::filesystem::remove_all(dir_, ignored);
 }
 
+void initFromData() {
+    const std::filesystem::path here = std::filesystem::current_path();
+    std::filesystem::current_path(VELMORANTE_DATA);
+    demoSrand(1);
+    Init();
+    std::filesystem::current_path(here);
+}
+
 void writeFile(const std::string& name, const std::vector<uint8_t>& bytes) {
     FILE* f = fopen(name.c_str(), "wb");
     ASSERT_NE(f, nullptr) << name;

@@ -64,6 +64,10 @@ private:
     std::filesystem::path dir_, previous_;
 };
 
+// Init as the demo runs it: from data/, the generator at the start of its
+// sequence. The working directory is left as it was.
+void initFromData();
+
 void writeFile(const std::string& name, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> fliHeader(uint32_t size, uint16_t frames = 1, uint16_t height = FLI_H);
 

@@ -127,13 +127,7 @@ TEST(Portable, SoundPassesForManyAmplitudesAreTheDesktops) {
 // The demo's own start-up from data/, then the loop, frames and effects.
 class PortableDemo : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        const auto here = std::filesystem::current_path();
-        std::filesystem::current_path(VELMORANTE_DATA);
-        demoSrand(1);
-        Init();
-        std::filesystem::current_path(here);
-    }
+    static void SetUpTestSuite() { initFromData(); }
     TestSurface out;
     void SetUp() override { screen = out.surface; }
     void TearDown() override { screen = nullptr; }

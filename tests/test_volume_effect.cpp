@@ -18,12 +18,8 @@ protected:
 };
 
 TEST_F(VolumeEffect, FrameOneValuesAndCorners) {
-    const TileParams p = ScriptParams(1);
-    EXPECT_EQ(p.scrollX, 2);
-    EXPECT_EQ(p.scrollY, 4);
-    EXPECT_EQ(p.slotBase, 0);
-    EXPECT_EQ(p.slotStep, 128);
-    EXPECT_EQ(p.jitter, 0);  // w is about -60.3
+    // Jitter 0: w is about -60.3.
+    EXPECT_EQ(scriptArgs(ScriptParams(1)), (ScrollerArgs{.scrollX = 2, .scrollY = 4, .slotStep = 128}));
 
     Script(1);
     EXPECT_EQ(out.at(0, 0), 1282u);                           // slot 0, row 4, column 2
@@ -33,12 +29,8 @@ TEST_F(VolumeEffect, FrameOneValuesAndCorners) {
 }
 
 TEST_F(VolumeEffect, FrameHundredValuesAndRowShifts) {
-    const TileParams p = ScriptParams(100);
-    EXPECT_EQ(p.scrollX, 292);
-    EXPECT_EQ(p.scrollY, 426);
-    EXPECT_EQ(p.slotBase, 6);
-    EXPECT_EQ(p.slotStep, 150);
-    EXPECT_EQ(p.jitter, 33);
+    EXPECT_EQ(scriptArgs(ScriptParams(100)),
+              (ScrollerArgs{.scrollX = 292, .scrollY = 426, .slotBase = 6, .slotStep = 150, .jitter = 33}));
 
     Script(100);
     // Y = 426 + i lies in tile row 2, X = 292 in tile column 0: slot 6 + 150 * 4.
