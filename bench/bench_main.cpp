@@ -76,8 +76,9 @@ void printTable(const MedianReporter& reporter) {
                    "-");
             continue;
         }
-        printf("%-*s %10.3f   %-*s %10.3f %8.2fx\n", fw, c.figure.c_str(), a->second, bw,
-               c.baseline.c_str(), b->second, a->second / b->second);
+        const double ratio = a->second / b->second;
+        printf("%-*s %10.3f   %-*s %10.3f %8.*fx\n", fw, c.figure.c_str(), a->second, bw, c.baseline.c_str(),
+               b->second, ratio < 0.1 ? 4 : 2, ratio);
     }
 }
 
