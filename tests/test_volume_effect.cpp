@@ -226,9 +226,10 @@ TEST_F(VolumeEffect, NegativeAndWrappingColumnsReadWhereThe32BitArithmeticSays) 
     // Every argument 2^31 - 1: picture columns start at -2, tile columns at
     // -1 (so tile column 0 runs to screen column 320). Row 0 is tile row
     // 10,737,418 and picture row -2, row 1 tile row -10,737,418 and picture
-    // row -1; both give slot (2^31 - 1 - 10,737,418²) % 768 = -613 at tile
-    // column 0 and 666 at tile column 1. Row 1 is shifted by trunc(sin 1 *
-    // (2^31 - 1)) = 1,807,045,179 words, round the volume and on.
+    // row -1. Both rows give slot -613 at tile column 0 and 666 at tile
+    // column 1: (2^31 - 1) + (2^31 - 1) * (column³ + row²), each step wrapped
+    // to 32 bits, % 768. Row 1 is shifted by trunc(sin 1 * (2^31 - 1)) =
+    // 1,807,045,179 words, round the volume and on.
     const ScrollerArgs top = everyArgument(INT_MAX);
     scroller(out.surface, top);
     EXPECT_EQ(out.at(0, 0), wrapped(-613, -2, -2));
