@@ -187,12 +187,10 @@ void BM_StartupFirstFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_StartupFirstFrame)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-const bool ratios = ReportRatio("BM_FLImainLoad/real_time", "BM_FFmpegDecode/real_time") &&
-                    ReportRatio("BM_LoadHostile_CVE_2021_28676/real_time", "BM_FFmpegDecode/real_time") &&
-                    ReportRatio("BM_LoadHostile_StoreOfFF/real_time", "BM_FFmpegDecode/real_time") &&
-                    ReportRatio("BM_LoadHostile_RepeatedLc/real_time", "BM_FFmpegDecode/real_time") &&
-                    ReportRatio("BM_LoadHostile_OverlappingCopies/real_time", "BM_FFmpegDecode/real_time") &&
-                    ReportRatio("BM_StartupFirstFrame/real_time", "BM_FFmpegDecode/real_time") &&
-                    ReportRatio("BM_StartupDisplayAndAudio/real_time", "BM_FFmpegDecode/real_time");
+const bool registered = CompareWith(
+    "BM_FFmpegDecode/real_time",
+    {"BM_FLImainLoad/real_time", "BM_LoadHostile_CVE_2021_28676/real_time", "BM_LoadHostile_StoreOfFF/real_time",
+     "BM_LoadHostile_RepeatedLc/real_time", "BM_LoadHostile_OverlappingCopies/real_time",
+     "BM_StartupFirstFrame/real_time", "BM_StartupDisplayAndAudio/real_time"});
 
 }  // namespace
