@@ -159,10 +159,10 @@ TEST_F(Assets, AFolderAFifoOrADeviceIsNamedWithWhyAndLeavesTheTablesZero) {
         memset(cc, 9, sizeof cc);
         memset(rbmp, 9, sizeof rbmp);
         alarm(10);
-        testing::internal::CaptureStderr();
-        FontLoad(path);
-        BMPload(path);
-        const std::string err = testing::internal::GetCapturedStderr();
+        const std::string err = captureOutput([&] {
+                                    FontLoad(path);
+                                    BMPload(path);
+                                }).err;
         alarm(0);
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 2) << err;
         EXPECT_NE(err.find("font file \"" + std::string(path) + "\" " + why), std::string::npos) << err;

@@ -133,9 +133,7 @@ TEST_F(FliLoad, AFolderOrAFifoIsRefusedLikeAMissingFileWithoutBlocking) {
     for (const char* path : {"folder.fli", "fifo.fli"}) {
         demoSrand(1);
         alarm(10);  // a FIFO without a writer must not block the load
-        testing::internal::CaptureStderr();
-        FLIload(path);
-        const std::string err = testing::internal::GetCapturedStderr();
+        const std::string err = captureOutput([&] { FLIload(path); }).err;
         alarm(0);
         const std::string named = std::string(1, '"') + path + "\" (a ";
         EXPECT_NE(err.find(named), std::string::npos) << err;
