@@ -108,6 +108,10 @@ int main(int argc, char** argv) {
     std::string minTime = "--benchmark_min_time=0.2";
     if (!hasOption(args, "--benchmark_repetitions")) args.push_back(reps.data());
     if (!full && !hasOption(args, "--benchmark_min_time")) args.push_back(minTime.data());
+    // Repetitions of different figures in a shuffled order, so that a figure
+    // and its baseline share the machine's busy and quiet moments.
+    std::string interleave = "--benchmark_enable_random_interleaving=true";
+    if (!hasOption(args, "--benchmark_enable_random_interleaving")) args.push_back(interleave.data());
     int n = static_cast<int>(args.size());
     benchmark::Initialize(&n, args.data());
     if (benchmark::ReportUnrecognizedArguments(n, args.data())) return 1;
