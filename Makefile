@@ -1,8 +1,9 @@
 # make run    installs what the demo needs, builds the demo alone, starts it from data/
 # make test   installs the rest, then a short libFuzzer run of the frame walk,
 #             every test on a Release build, and every test again under
-#             AddressSanitizer + UndefinedBehaviorSanitizer
-# make bench  the benchmarks, each figure beside a baseline of the same run
+#             AddressSanitizer + UndefinedBehaviorSanitizer; one line at the end
+# make bench  the benchmarks in about a minute, then a table of each figure
+#             beside a baseline of the same run; BENCH=full for the long run
 # make package  a Debian package and a tarball in build/package/ (then lintian)
 # make install  installs into PREFIX (default /usr/local)
 # make test-arm64  (not part of make test) cross-builds the library, the demo
@@ -15,12 +16,13 @@ SANITIZE := build/sanitize
 FUZZ := build/fuzz
 ARM64 := build/arm64
 FUZZ_SECONDS ?= 25
+BENCH ?= quick
 JOBS ?= $(shell nproc)
 SANITIZER_ENV := ASAN_OPTIONS=detect_leaks=0:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 DEPS := sh tools/install-deps.sh
 
-.PHONY: all build build-demo build-sanitize build-fuzz build-dist build-arm64 run test test-release test-sanitize \
-	test-fuzz test-arm64 bench package install clean
+.PHONY: all build build-demo build-bench build-sanitize build-fuzz build-dist build-arm64 run test test-release \
+	test-sanitize test-fuzz test-arm64 bench package install clean
 .PHONY: web build-wasm web-serve test-web bench-web
 
 all: build
@@ -37,6 +39,13 @@ build:
 	@$(call configure-release,-DVELMORANTE_TOOLS=ON -DVELMORANTE_TESTS=ON -DVELMORANTE_BENCH=ON)
 	@cmake --build $(RELEASE) -j $(JOBS)
 
+# The benchmark program alone; its compiler output only when the build fails.
+build-bench:
+	@$(DEPS) bench
+	@$(call configure-release,-DVELMORANTE_BENCH=ON)
+	@cmake --build $(RELEASE) -j $(JOBS) --target velmorante_bench >$(RELEASE)/bench-build.log 2>&1 \
+		|| { cat $(RELEASE)/bench-build.log; exit 1; }
+
 build-sanitize:
 	@$(DEPS) test
 	@cmake -S . -B $(SANITIZE) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORANTE_SANITIZE=ON \
@@ -51,22 +60,33 @@ build-fuzz:
 run: build-demo
 	cd data && ../$(RELEASE)/velmorante
 
+# The last line: what each step ran, from the logs the steps leave. A step
+# that fails stops make before it, with its own output in view.
+passed-tests = $$(sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' $(1)/ctest.log)
 test: test-fuzz test-release test-sanitize test-web
+	@echo "make test passed: $(call passed-tests,$(RELEASE)) tests on the Release build," \
+		"$(call passed-tests,$(SANITIZE)) under the sanitizers," \
+		"$(call passed-tests,$(WASM)) in WebAssembly and the browser," \
+		"$$(sed -n 's/^Done \([0-9]*\) runs in \([0-9]*\) second.*/\1 fuzz runs in \2 s/p' $(FUZZ)/fuzz.log)"
 
 test-release: build
-	cd $(RELEASE) && ctest --output-on-failure -j $(JOBS)
+	cd $(RELEASE) && ctest --output-on-failure -j $(JOBS) --output-log ctest.log
 
 test-sanitize: build-sanitize
-	cd $(SANITIZE) && $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS)
+	cd $(SANITIZE) && $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS) --output-log ctest.log
 
 # Seeds: the FLI test files and the head of robotrk.fli; stdout (the lines
 # for unhandled chunk types) is closed. Any crash, sanitizer report or input
-# slower than the timeout fails the run.
+# slower than the timeout fails the run; then the fuzzer's whole output is
+# shown, and the input that failed is kept in $(FUZZ)/artifacts.
 test-fuzz: build-fuzz
-	@mkdir -p $(FUZZ)/corpus
+	@mkdir -p $(FUZZ)/corpus $(FUZZ)/artifacts
 	@head -c 65536 data/robotrk.fli > $(FUZZ)/corpus/robotrk-head.fli
-	$(SANITIZER_ENV) $(FUZZ)/tests/fuzz/fuzz_fli_walk -max_total_time=$(FUZZ_SECONDS) -timeout=20 \
-		-max_len=65536 -close_fd_mask=1 -print_final_stats=1 $(FUZZ)/corpus tests/data/fli
+	@echo "Fuzzing the frame walk for $(FUZZ_SECONDS) s"
+	@$(SANITIZER_ENV) $(FUZZ)/tests/fuzz/fuzz_fli_walk -max_total_time=$(FUZZ_SECONDS) -timeout=20 \
+		-max_len=65536 -close_fd_mask=1 -print_final_stats=1 -artifact_prefix=$(FUZZ)/artifacts/ \
+		$(FUZZ)/corpus tests/data/fli >$(FUZZ)/fuzz.log 2>&1 \
+		|| { cat $(FUZZ)/fuzz.log; echo "The fuzzer found a failing input: see $(FUZZ)/artifacts/"; exit 1; }
 
 # The tools and the benchmarks stay out: the unit tests are what show the
 # arm64 build computes what the native one does.
@@ -79,8 +99,8 @@ build-arm64:
 test-arm64: build-arm64
 	cd $(ARM64) && ctest --output-on-failure -j $(JOBS)
 
-bench: build
-	$(RELEASE)/bench/velmorante_bench
+bench: build-bench
+	@$(RELEASE)/bench/velmorante_bench $(if $(filter full,$(BENCH)),--full)
 
 clean:
 	rm -rf build
@@ -149,7 +169,7 @@ web-serve: web
 # The core's unit tests under node, and the page in headless Chromium against
 # the desktop build's capture tool and sound reference.
 test-web: build build-wasm
-	cd $(WASM) && ctest --output-on-failure -j $(JOBS)
+	cd $(WASM) && ctest --output-on-failure -j $(JOBS) --output-log ctest.log
 
 bench-web: build web
 	/usr/bin/python3 bench/web_bench.py $(WEB) $(RELEASE)

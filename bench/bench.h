@@ -1,16 +1,39 @@
-// Shared bench support: every figure is reported as a ratio to a baseline
-// measured in the same run.
+// Shared bench support: every figure is reported beside a baseline measured
+// in the same run, in milliseconds and as a ratio.
 #pragma once
 
 #include <benchmark/benchmark.h>
 
 #include <SDL/SDL.h>
 
+#include <cstddef>
+#include <initializer_list>
 #include <string>
 
-// After the run, prints median(name) / median(baseline). Call from a static
-// initialiser beside the BENCHMARK registrations.
-bool ReportRatio(const std::string& name, const std::string& baseline);
+#include "Plasma.h"
+
+constexpr size_t PICTURE_BYTES = static_cast<size_t>(SCREEN_W) * SCREEN_H * 4;  // 3,686,400
+
+// After the run, the table shows each figure's median beside the baseline's.
+// Call from a static initialiser beside the BENCHMARK registrations, with the
+// names as the library reports them (".../real_time" where UseRealTime is set).
+bool CompareWith(const std::string& baseline, std::initializer_list<std::string> figures);
 
 // A 1280 x 720 x 32 software surface, made once.
 SDL_Surface* BenchSurface();
+
+// `work` once an iteration, its writes kept.
+template <class Work>
+void RunEach(benchmark::State& state, Work work) {
+    for (auto _ : state) {
+        work();
+        benchmark::ClobberMemory();
+    }
+}
+
+// The same for work that writes one 1280 x 720 x 32 picture an iteration.
+template <class Draw>
+void RunEachPicture(benchmark::State& state, Draw draw) {
+    RunEach(state, draw);
+    state.SetBytesProcessed(state.iterations() * PICTURE_BYTES);
+}

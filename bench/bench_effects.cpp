@@ -5,13 +5,12 @@
 #include <cstring>
 #include <vector>
 
+#include "../tests/scroller.h"
 #include "FLIplay.h"
 #include "Plasma.h"
 #include "bench.h"
 
 namespace {
-
-constexpr size_t FRAME_BYTES = static_cast<size_t>(SCREEN_W) * SCREEN_H * 4;  // 3,686,400
 
 void fillVolume() {
     static bool done = false;
@@ -24,14 +23,12 @@ void fillVolume() {
 void BM_tile_runs_floor(benchmark::State& state) {
     fillVolume();
     SDL_Surface* s = BenchSurface();
-    for (auto _ : state) {
+    RunEachPicture(state, [s] {
         uint32_t* out = static_cast<uint32_t*>(s->pixels);
         for (int y = 0; y < SCREEN_H; y++)
             for (int t = 0; t < 4; t++, out += FLI_W)
                 memcpy(out, frames + (100 + 150 * t + 7 * (y / FLI_H)) * SLOT_WORDS + (y % FLI_H) * FLI_W, FLI_W * 4);
-        benchmark::ClobberMemory();
-    }
-    state.SetBytesProcessed(state.iterations() * FRAME_BYTES);
+    });
 }
 BENCHMARK(BM_tile_runs_floor)->Unit(benchmark::kMillisecond);
 
@@ -42,11 +39,7 @@ constexpr int32_t FRAME = 2000;
 void BM_Script(benchmark::State& state) {
     fillVolume();
     screen = BenchSurface();
-    for (auto _ : state) {
-        Script(FRAME);
-        benchmark::ClobberMemory();
-    }
-    state.SetBytesProcessed(state.iterations() * FRAME_BYTES);
+    RunEachPicture(state, [] { Script(FRAME); });
 }
 BENCHMARK(BM_Script)->Unit(benchmark::kMillisecond);
 
@@ -55,53 +48,38 @@ void BM_Script_walking(benchmark::State& state) {
     fillVolume();
     screen = BenchSurface();
     int32_t n = FRAME;
-    for (auto _ : state) {
-        Script(n++);
-        benchmark::ClobberMemory();
-    }
-    state.SetBytesProcessed(state.iterations() * FRAME_BYTES);
+    RunEachPicture(state, [&n] { Script(n++); });
 }
 BENCHMARK(BM_Script_walking)->Unit(benchmark::kMillisecond);
 
 void BM_Script_pixel_by_pixel(benchmark::State& state) {
     fillVolume();
     SDL_Surface* s = BenchSurface();
-    for (auto _ : state) {
-        const TileParams p = ScriptParams(FRAME);
-        FLIframesReference(s, p.scrollX, p.scrollY, p.slotBase, p.slotStep, 0, 0, 0, p.jitter);
-        benchmark::ClobberMemory();
-    }
+    RunEachPicture(state, [s] { scrollerReference(s, scriptArgs(ScriptParams(FRAME))); });
 }
 BENCHMARK(BM_Script_pixel_by_pixel)->Unit(benchmark::kMillisecond);
 
 // The scroller with every shift in use: picture and tile columns restart at
 // different places, so a row has up to nine runs.
+constexpr ScrollerArgs EVERY_SHIFT = {.scrollX = 150, .scrollY = 250, .slotBase = 40, .slotStep = 141,
+                                      .tileRateX = 1, .pictureShiftY = 30, .tileShiftX = 17, .jitter = 24};
+
 void BM_FLIframes(benchmark::State& state) {
     fillVolume();
     SDL_Surface* s = BenchSurface();
-    for (auto _ : state) {
-        FLIframes(s, 150, 250, 40, 141, 1, 30, 17, 24);
-        benchmark::ClobberMemory();
-    }
-    state.SetBytesProcessed(state.iterations() * FRAME_BYTES);
+    RunEachPicture(state, [s] { scroller(s, EVERY_SHIFT); });
 }
 BENCHMARK(BM_FLIframes)->Unit(benchmark::kMillisecond);
 
 void BM_FLIframes_pixel_by_pixel(benchmark::State& state) {
     fillVolume();
     SDL_Surface* s = BenchSurface();
-    for (auto _ : state) {
-        FLIframesReference(s, 150, 250, 40, 141, 1, 30, 17, 24);
-        benchmark::ClobberMemory();
-    }
+    RunEachPicture(state, [s] { scrollerReference(s, EVERY_SHIFT); });
 }
 BENCHMARK(BM_FLIframes_pixel_by_pixel)->Unit(benchmark::kMillisecond);
 
-const bool registered = ReportRatio("BM_tile_runs_floor", "BM_memcpy_frame") &&
-                        ReportRatio("BM_Script", "BM_memcpy_frame") &&
-                        ReportRatio("BM_Script_walking", "BM_memcpy_frame") &&
-                        ReportRatio("BM_Script_pixel_by_pixel", "BM_memcpy_frame") &&
-                        ReportRatio("BM_FLIframes", "BM_memcpy_frame") &&
-                        ReportRatio("BM_FLIframes_pixel_by_pixel", "BM_memcpy_frame");
+const bool registered = CompareWith("BM_memcpy_frame", {"BM_tile_runs_floor", "BM_Script", "BM_Script_walking",
+                                                        "BM_Script_pixel_by_pixel", "BM_FLIframes",
+                                                        "BM_FLIframes_pixel_by_pixel"});
 
 }  // namespace

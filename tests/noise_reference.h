@@ -40,8 +40,10 @@ inline uint8_t sweep(uint32_t i) {
     return static_cast<uint8_t>(toSample(128 * static_cast<long double>(std::sin(x))) & 0xFF);
 }
 
-// Pass 2: whether byte i has its top bit flipped (amplitude a, not 0).
+// Pass 2: whether byte i has its top bit flipped. Amplitude 0 scales every
+// sample to 0 or -32,768: both even.
 inline bool flips(uint32_t i, int a) {
+    if (a == 0) return false;
     const int q2 = static_cast<int>(i % PERIOD / MOD_STEP) / a;
     if (q2 == 0) return false;  // y is not finite: -32,768 is even
     const long double s1 = std::sin(static_cast<double>(q2));
@@ -49,7 +51,7 @@ inline bool flips(uint32_t i, int a) {
     return toSample(static_cast<long double>(std::sin(y)) * a) % 2 != 0;
 }
 
-// The whole loop for amplitude a (not 0); draws BYTES numbers of referenceRand.
+// The whole loop for amplitude a; draws BYTES numbers of referenceRand.
 inline std::vector<uint8_t> build(int a) {
     std::vector<uint8_t> b(BYTES);
     for (uint32_t i = 0; i < BYTES; i++) b[i] = static_cast<uint8_t>(sweep(i) ^ (flips(i, a) ? 0x80 : 0));

@@ -19,6 +19,14 @@ ScratchDir::~ScratchDir() {
     std::filesystem::remove_all(dir_, ignored);
 }
 
+void initFromData() {
+    const std::filesystem::path here = std::filesystem::current_path();
+    std::filesystem::current_path(VELMORANTE_DATA);
+    demoSrand(1);
+    Init();
+    std::filesystem::current_path(here);
+}
+
 void writeFile(const std::string& name, const std::vector<uint8_t>& bytes) {
     FILE* f = fopen(name.c_str(), "wb");
     ASSERT_NE(f, nullptr) << name;
@@ -38,4 +46,51 @@ std::vector<uint8_t> fliHeader(uint32_t size, uint16_t frameCount, uint16_t heig
     putU16(&h[FLI_DEPTH_AT], 8);
     putU16(&h[FLI_SPEED_AT], 5);
     return h;
+}
+
+namespace {
+
+// Points a file descriptor at a fresh temporary file until finish().
+class Redirect {
+public:
+    explicit Redirect(int fd) : fd_(fd), saved_(dup(fd)), file_(tmpfile()) {
+        EXPECT_GE(saved_, 0) << "dup " << fd;
+        EXPECT_NE(file_, nullptr) << "tmpfile";
+        if (saved_ >= 0 && file_) dup2(fileno(file_), fd_);
+    }
+    Redirect(const Redirect&) = delete;
+    Redirect& operator=(const Redirect&) = delete;
+
+    // Puts the descriptor back and returns what was written to it.
+    std::string finish() {
+        std::string text;
+        if (saved_ >= 0) {
+            dup2(saved_, fd_);
+            close(saved_);
+        }
+        if (file_) {
+            rewind(file_);
+            char chunk[4096];
+            for (size_t n; (n = fread(chunk, 1, sizeof chunk, file_)) > 0;) text.append(chunk, n);
+            fclose(file_);
+        }
+        return text;
+    }
+
+private:
+    int fd_, saved_;
+    FILE* file_;
+};
+
+}  // namespace
+
+Output captureOutput(const std::function<void()>& body) {
+    fflush(nullptr);
+    Redirect out(STDOUT_FILENO), err(STDERR_FILENO);
+    body();
+    fflush(nullptr);
+    Output o;
+    o.out = out.finish();
+    o.err = err.finish();
+    return o;
 }

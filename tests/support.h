@@ -1,5 +1,5 @@
 // Helpers shared by the unit tests: surfaces, a volume whose words name their
-// own index, files in a scratch folder.
+// own index, files in a scratch folder, what a call prints.
 #pragma once
 
 #include <SDL/SDL.h>
@@ -7,12 +7,14 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "FLIplay.h"
 #include "Plasma.h"
 #include "noise_reference.h"
+#include "scroller.h"
 
 // A 1280 x 720 x 32 surface over our own memory, rows `pitchWords` apart;
 // the words between rows are filled with a guard value.
@@ -62,5 +64,18 @@ private:
     std::filesystem::path dir_, previous_;
 };
 
+// Init as the demo runs it: from data/, the generator at the start of its
+// sequence. The working directory is left as it was.
+void initFromData();
+
 void writeFile(const std::string& name, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> fliHeader(uint32_t size, uint16_t frames = 1, uint16_t height = FLI_H);
+
+// What `body` wrote to standard output and to standard error. Both go to
+// temporary files while it runs; the C library's buffers are flushed before
+// and after, so nothing that printf or SDL holds back is lost. Assertions
+// belong after the call: GoogleTest prints its failures on standard output.
+struct Output {
+    std::string out, err;
+};
+Output captureOutput(const std::function<void()>& body);

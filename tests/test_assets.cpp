@@ -67,9 +67,7 @@ TEST_F(Assets, AFontShorterThanItsMapReadsTheRestOfTheMapAs255) {
 TEST_F(Assets, AMissingFontIsNamedOnceAndLeavesTheTablesZero) {
     memset(cc, 9, sizeof cc);
     memset(fonts, 9, sizeof fonts);
-    testing::internal::CaptureStderr();
-    FontLoad("nofont.bin");
-    const std::string err = testing::internal::GetCapturedStderr();
+    const std::string err = captureOutput([] { FontLoad("nofont.bin"); }).err;
     EXPECT_NE(err.find("\"nofont.bin\""), std::string::npos) << err;
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
     EXPECT_TRUE(allEqual(cc, CHAR_CODES, 0));
@@ -144,9 +142,7 @@ TEST_F(Assets, ABitmapShorterThanItsHeaderIsAllWhite) {
 
 TEST_F(Assets, AMissingBitmapIsNamedOnceAndLeavesThePlanesZero) {
     memset(gbmp, 9, sizeof gbmp);
-    testing::internal::CaptureStderr();
-    BMPload("none.bmp");
-    const std::string err = testing::internal::GetCapturedStderr();
+    const std::string err = captureOutput([] { BMPload("none.bmp"); }).err;
     EXPECT_NE(err.find("\"none.bmp\""), std::string::npos) << err;
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
     EXPECT_TRUE(allEqual(gbmp, TEX_TEXELS, 0));
@@ -167,10 +163,10 @@ TEST_F(Assets, AFolderAFifoOrADeviceIsNamedWithWhyAndLeavesTheTablesZero) {
         memset(cc, 9, sizeof cc);
         memset(rbmp, 9, sizeof rbmp);
         alarm(10);
-        testing::internal::CaptureStderr();
-        FontLoad(path);
-        BMPload(path);
-        const std::string err = testing::internal::GetCapturedStderr();
+        const std::string err = captureOutput([&] {
+                                    FontLoad(path);
+                                    BMPload(path);
+                                }).err;
         alarm(0);
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 2) << err;
         EXPECT_NE(err.find("font file \"" + std::string(path) + "\" " + why), std::string::npos) << err;
@@ -181,9 +177,7 @@ TEST_F(Assets, AFolderAFifoOrADeviceIsNamedWithWhyAndLeavesTheTablesZero) {
 }
 
 TEST_F(Assets, InitLoadsFontThenTextureThenTheAnimation) {
-    testing::internal::CaptureStderr();
-    Init();  // nothing there: one line for each file, in loading order
-    const std::string err = testing::internal::GetCapturedStderr();
+    const std::string err = captureOutput(Init).err;  // nothing there: one line for each file, in loading order
     const size_t font = err.find(FONT_FILE), texture = err.find(TEXTURE_FILE), animation = err.find("robotrk.fli");
     ASSERT_NE(font, std::string::npos) << err;
     ASSERT_NE(texture, std::string::npos) << err;
@@ -196,9 +190,7 @@ TEST_F(Assets, InitLoadsFontThenTextureThenTheAnimation) {
     writeFile(FONT_FILE, fontFile);
     writeFile(TEXTURE_FILE, bitmap('B', 'M', 0));
     writeFile("robotrk.fli", fliHeader(FLI_HEADER_BYTES + 4));
-    testing::internal::CaptureStderr();
-    Init();
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(captureOutput(Init).err, "");
     EXPECT_EQ(0, memcmp(cc, fontFile.data(), CHAR_CODES));
     EXPECT_EQ(fonts[FONT_BYTES - 1], fontFile.back());
     EXPECT_EQ(bbmp[65280], bitmap('B', 'M', 0)[BMP_PIXELS_AT]);

@@ -1,5 +1,5 @@
 // velmorante-capture's pictures and video against what the library draws and
-// plays in this process, from the same data and the same rand() history.
+// plays in this process, from the same data and the same generator history.
 #include <png.h>
 
 #include <cstdio>
@@ -17,13 +17,7 @@ const std::string DATA = VELMORANTE_DATA;
 // The demo's start-up, as the capture tool does it: from data/, the generator fresh.
 class Capture : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        const auto here = std::filesystem::current_path();
-        std::filesystem::current_path(DATA);
-        demoSrand(1);
-        Init();
-        std::filesystem::current_path(here);
-    }
+    static void SetUpTestSuite() { initFromData(); }
     ScratchDir out;
     TestSurface picture;
     void SetUp() override { screen = picture.surface; }

@@ -228,9 +228,7 @@ TEST_F(FliDecode, DoTypeDispatchesAndPrintsWhatItCannotDecode) {
     EXPECT_EQ(rgb[0], 0x04080Cu);
     CHKhdr.type = 7;
     flii = 0;
-    testing::internal::CaptureStdout();
-    DoType(7);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "7\n");
+    EXPECT_EQ(captureOutput([] { DoType(7); }).out, "7\n");
     EXPECT_EQ(flii, 0u);
     EXPECT_EQ(rgb[0], 0x04080Cu);
 }

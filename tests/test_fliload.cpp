@@ -24,22 +24,41 @@ bool slotIsBlack(uint32_t slot) {
     return true;
 }
 
-TEST_F(FliLoad, NoiseSlotsAreMaskedGreyFromRandInIndexOrder) {
+// Noise rows are counted from slot 700's first row on across all 68 noise
+// slots; each pixel is one draw, masked by 200 times its row (modulo 256).
+constexpr uint32_t NOISE_ROWS = (SLOTS - NOISE_FIRST_SLOT) * FLI_H;  // 13,600
+constexpr uint32_t NOISE_PIXELS = NOISE_ROWS * FLI_W;                  // 4,352,000 draws
+
+uint32_t noiseWord(uint32_t row, uint32_t x) { return frames[NOISE_FIRST_SLOT * SLOT_WORDS + row * FLI_W + x]; }
+
+TEST_F(FliLoad, NoiseSlotsAreGreyDrawsOfTheGeneratorInIndexOrder) {
     writeFile("anim.fli", fliHeader(FLI_HEADER_BYTES));
     FLIload("anim.fli");
-    referenceSrand(1);
-    for (uint32_t t = 0; t < (SLOTS - NOISE_FIRST_SLOT) * SLOT_WORDS; t++) {
-        const uint32_t row = t / 320, mask = (row * 200) % 256;
-        const uint32_t grey = static_cast<uint32_t>(referenceRand()) & mask;
-        ASSERT_EQ(frames[NOISE_FIRST_SLOT * SLOT_WORDS + t], grey << 16 | grey << 8 | grey) << t;
-        if (row % 32 == 0) {
-            ASSERT_EQ(grey, 0u);
-        }
-    }
+    const int next = demoRand();
     EXPECT_TRUE(slotIsBlack(0));
-    EXPECT_TRUE(slotIsBlack(699));
-    EXPECT_EQ(FLIhdr.size, FLI_HEADER_BYTES);
-    EXPECT_EQ(fli[0], 0);  // a size of exactly 128 stores no frame bytes
+    EXPECT_TRUE(slotIsBlack(NOISE_FIRST_SLOT - 1));
+
+    // The generator's sequence from its start; draw k lands on pixel k.
+    referenceSrand(1);
+    std::vector<uint32_t> draws(NOISE_PIXELS);
+    for (uint32_t& d : draws) d = static_cast<uint32_t>(referenceRand());
+    EXPECT_EQ(next, referenceRand());  // one draw a pixel, and not one more
+
+    for (uint32_t row = 0; row < NOISE_ROWS; row++) {
+        uint32_t seen = 0;  // the bits set anywhere in the row
+        for (uint32_t x = 0; x < FLI_W; x++) {
+            const uint32_t word = noiseWord(row, x), grey = word & 0xFF;
+            ASSERT_EQ(word, grey * GREY) << "row " << row << ", column " << x;
+            seen |= grey;
+            // 200 * 23 is 0xF8 modulo 256: on these rows the mask keeps all five top bits of the draw.
+            if (row % 32 == 23) {
+                ASSERT_EQ(grey, draws[row * FLI_W + x] & 0xF8) << "row " << row << ", column " << x;
+            }
+        }
+        // 200 is 8 * 25: the three low bits are never set, and every 32nd row is black.
+        ASSERT_EQ(seen & 7, 0u) << "row " << row;
+        ASSERT_EQ(seen == 0, row % 32 == 0) << "row " << row;
+    }
 }
 
 TEST_F(FliLoad, HeaderFieldsAndFrameBytesAreCopied) {
@@ -73,7 +92,7 @@ TEST_F(FliLoad, SizeFieldsOutsideTheStoreAreCut) {
     EXPECT_EQ(fli[1], 255);
     EXPECT_EQ(fli[FLI_STORE - 1], 255);
 
-    for (uint32_t small : {0u, 5u, 127u}) {
+    for (uint32_t small : {0u, 5u, 127u, FLI_HEADER_BYTES}) {
         writeFile("small.fli", fliHeader(small));
         FLIload("small.fli");
         EXPECT_EQ(FLIhdr.size, small);
@@ -96,11 +115,9 @@ TEST_F(FliLoad, ShortOrEmptyFilesAreSafe) {
 }
 
 TEST_F(FliLoad, MissingFileIsNamedAndLeavesAllBlack) {
-    testing::internal::CaptureStderr();
-    testing::internal::CaptureStdout();
-    FLIload("robotrk.fli");
-    const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    const Output printed = captureOutput([] { FLIload("robotrk.fli"); });
+    const std::string& err = printed.err;
+    EXPECT_EQ(printed.out, "");
     EXPECT_NE(err.find("robotrk.fli"), std::string::npos) << err;
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1);
     EXPECT_TRUE(slotIsBlack(700));
@@ -120,9 +137,7 @@ TEST_F(FliLoad, AFolderOrAFifoIsRefusedLikeAMissingFileWithoutBlocking) {
     for (const char* path : paths) {
         demoSrand(1);
         alarm(10);  // a FIFO without a writer must not block the load
-        testing::internal::CaptureStderr();
-        FLIload(path);
-        const std::string err = testing::internal::GetCapturedStderr();
+        const std::string err = captureOutput([&] { FLIload(path); }).err;
         alarm(0);
         const std::string named = std::string(1, '"') + path + "\" (a ";
         EXPECT_NE(err.find(named), std::string::npos) << err;

@@ -61,10 +61,9 @@ TEST_F(FliWalk, LineCounterRunsOnWithinAFrameAndRestartsAtTheNext) {
 }
 
 TEST_F(FliWalk, EmptyFramesRepeatThePictureAndUnhandledTypesArePrinted) {
-    testing::internal::CaptureStdout();
-    load(fliFile({frame({palette(), chunk(CHUNK_BYTE_RUN, solidByteRun(1))}), frame({}),
-                  frame({chunk(7, {1, 2, 3}), chunk(18, {}), chunk(CHUNK_BYTE_RUN, solidByteRun(3))})}));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "7\n18\n");
+    const Bytes file = fliFile({frame({palette(), chunk(CHUNK_BYTE_RUN, solidByteRun(1))}), frame({}),
+                                frame({chunk(7, {1, 2, 3}), chunk(18, {}), chunk(CHUNK_BYTE_RUN, solidByteRun(3))})});
+    EXPECT_EQ(captureOutput([&] { load(file); }).out, "7\n18\n");
     EXPECT_TRUE(slotIs(1, RED));
     EXPECT_TRUE(slotIs(2, RED));
     EXPECT_TRUE(slotIs(3, BLUE));

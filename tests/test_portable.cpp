@@ -127,13 +127,7 @@ TEST(Portable, SoundPassesForManyAmplitudesAreTheDesktops) {
 // The demo's own start-up from data/, then the loop, frames and effects.
 class PortableDemo : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        const auto here = std::filesystem::current_path();
-        std::filesystem::current_path(VELMORANTE_DATA);
-        demoSrand(1);
-        Init();
-        std::filesystem::current_path(here);
-    }
+    static void SetUpTestSuite() { initFromData(); }
     TestSurface out;
     void SetUp() override { screen = out.surface; }
     void TearDown() override { screen = nullptr; }
@@ -166,7 +160,8 @@ TEST_F(PortableDemo, PicturesAreTheDesktops) {
     EXPECT_EQ(frames.h, 0x75c1157a1e8e1d2du) << std::hex << frames.h;
 
     Hash effects;
-    FLIframes(out.surface, 100, 50, 3, 141, 1, 7, 40, 1000000);  // rows shifted by more than 2^11
+    scroller(out.surface, {.scrollX = 100, .scrollY = 50, .slotBase = 3, .slotStep = 141, .tileRateX = 1,
+                           .pictureShiftY = 7, .tileShiftX = 40, .jitter = 1000000});  // rows shifted by more than 2^11
     effects.add(static_cast<uint32_t>(pictureHash()));
     plasma(out.surface);
     effects.add(static_cast<uint32_t>(pictureHash()));

@@ -86,18 +86,14 @@ TEST_F(Shell, TheFirstReportComesAfterASecondAndCountsFramesBegun) {
     fps = 0;
     atime = SDL_GetTicks();  // as if a report had just been made
     pushQuit();
-    testing::internal::CaptureStdout();
-    Demo();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");  // under a second: no line
+    EXPECT_EQ(captureOutput(Demo).out, "");  // under a second: no line
 
     exw = 0;
     kk = 41;
     fps = 10;
     atime = SDL_GetTicks() - 1000;
     pushQuit();
-    testing::internal::CaptureStdout();
-    Demo();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "32\n");  // frame 42 minus the 10 of the last report
+    EXPECT_EQ(captureOutput(Demo).out, "32\n");  // frame 42 minus the 10 of the last report
     EXPECT_EQ(fps, 42);
     EXPECT_EQ(mo, 32);
 }

@@ -39,14 +39,6 @@ TEST(NoiseSweep, SetsEveryByteToTheKnownFigures) {
     EXPECT_EQ(silent, 20000u);
 }
 
-TEST(NoiseModulation, AmplitudeOneChangesNothing) {
-    Bytes b(NOISE_BYTES);
-    noiseSweep(b.data());
-    const Bytes before = b;
-    noiseModulate(b.data(), 1);
-    EXPECT_EQ(firstMismatch(b, before), NOISE_BYTES);
-}
-
 TEST(NoiseModulation, LargerAmplitudesFlipTopBitsButNeverWhereTheStepQuotientIsZero) {
     for (int a : {100, -7}) {
         Bytes b(NOISE_BYTES);
@@ -66,40 +58,51 @@ TEST(NoiseModulation, LargerAmplitudesFlipTopBitsButNeverWhereTheStepQuotientIsZ
     }
 }
 
-TEST(NoiseModulation, AmplitudeZeroAndExtremesAreSafeAndChangeNothing) {
-    // Amplitude 0 is outside the caller's contract: it scales every v to 0 or
-    // -32,768, both even, so nothing changes and nothing is divided by zero.
-    // INT_MIN makes every step quotient 0.
-    for (int a : {0, INT_MIN}) {
+TEST(NoiseModulation, AmplitudesOneZeroAndIntMinChangeNothing) {
+    // Amplitude 1 leaves every v at 0: no sine of the loop is exactly 1 or -1.
+    // Amplitude 0
+    // is outside the caller's contract: it scales every v to 0 or -32,768,
+    // both even, so nothing changes and nothing is divided by zero. INT_MIN
+    // makes every step quotient 0.
+    for (int a : {1, 0, INT_MIN}) {
         Bytes b(NOISE_BYTES);
         noiseSweep(b.data());
         const Bytes before = b;
         noiseModulate(b.data(), a);
         EXPECT_EQ(firstMismatch(b, before), NOISE_BYTES) << a;
     }
-    demoSrand(1);
-    Bytes built(NOISE_BYTES);
-    noiseBuild(built.data(), 0);
-    referenceSrand(1);
-    Bytes expected(NOISE_BYTES);
-    for (uint32_t i = 0; i < NOISE_BYTES; i++) expected[i] = noise_reference::sweep(i);
-    for (uint32_t i = 0; i < NOISE_BYTES; i++) expected[i] = static_cast<uint8_t>(expected[i] + referenceRand() % 42);
-    EXPECT_EQ(firstMismatch(built, expected), NOISE_BYTES);
 }
 
-TEST(NoiseAddRand, DrawsExactlyOneRandAByteInIndexOrder) {
+TEST(NoiseAddRand, AddsOneDrawModulo42AByteInIndexOrder) {
     Bytes b(NOISE_BYTES, 250);
     demoSrand(1);
     noiseAddRand(b.data());
+    // The sequence after srand(1) begins 1804289383, 846930886, 1681692777,
+    // 1714636915, 1957747793, 424238335: modulo 42, 1, 4, 9, 19, 29, 31. Its
+    // 1,048,576th draw is 423242646: 36. Sums come round past 255.
+    EXPECT_EQ(Bytes(b.begin(), b.begin() + 6), (Bytes{251, 254, 3, 13, 23, 25}));
+    EXPECT_EQ(b.back(), 30);
+    // Exactly one draw a byte: the generator goes on with draw 1,048,577.
     const int next = demoRand();
     referenceSrand(1);
-    for (uint32_t i = 0; i < NOISE_BYTES; i++) ASSERT_EQ(b[i], static_cast<uint8_t>(250 + referenceRand() % 42)) << i;
-    EXPECT_EQ(referenceRand(), next);
+    for (uint32_t k = 0; k < NOISE_BYTES; k++) referenceRand();
+    EXPECT_EQ(next, referenceRand());
+
+    // Each byte gains 0..41, coming round past 255; each gain about as often.
+    std::vector<uint32_t> gains(256);
+    for (uint8_t v : b) gains[static_cast<uint8_t>(v - 250)]++;
+    for (uint32_t g = 0; g < 256; g++) {
+        if (g < 42) {
+            EXPECT_NEAR(gains[g], NOISE_BYTES / 42.0, NOISE_BYTES / 42.0 * 0.05) << g;
+        } else {
+            EXPECT_EQ(gains[g], 0u) << g;
+        }
+    }
 }
 
 // The loop as the demo makes it: after the frame volume's noise, drawn by
-// FLIload from the unseeded generator.
-TEST(NoiseBuild, AfterTheFrameVolumeEqualsTheStraightVersion) {
+// FLIload from the unseeded generator; and with no modulation at all.
+TEST(NoiseBuild, EqualsTheStraightVersion) {
     ScratchDir dir;
     writeFile("anim.fli", fliHeader(FLI_HEADER_BYTES));
     demoSrand(1);
@@ -110,13 +113,19 @@ TEST(NoiseBuild, AfterTheFrameVolumeEqualsTheStraightVersion) {
     referenceSrand(1);
     for (uint32_t k = 0; k < noise_reference::VOLUME_DRAWS; k++) referenceRand();
     const Bytes expected = noise_reference::build(1);
-    const size_t at = firstMismatch(b, expected);
+    size_t at = firstMismatch(b, expected);
     EXPECT_EQ(at, NOISE_BYTES) << "byte " << at;
     for (uint32_t i = 0; i < NOISE_BYTES; i++) {
         if (i % PERIOD < 2500) {
             ASSERT_LT(b[i], 42) << i;  // noise alone
         }
     }
+
+    demoSrand(1);
+    noiseBuild(b.data(), 0);
+    referenceSrand(1);
+    at = firstMismatch(b, noise_reference::build(0));
+    EXPECT_EQ(at, NOISE_BYTES) << "amplitude 0, byte " << at;
 }
 
 class Mixer : public ::testing::Test {
@@ -149,9 +158,9 @@ TEST_F(Mixer, TheLoopIsHandedOverInPlaceAndPlaysOnOneChannel) {
 }
 
 TEST_F(Mixer, WithoutAnAudioDeviceNothingPlaysAndNothingIsPrinted) {
-    testing::internal::CaptureStdout();
-    initNoise(1, 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    const Output printed = captureOutput([] { initNoise(1, 0); });
+    EXPECT_EQ(printed.out, "");
+    EXPECT_EQ(printed.err, "");
     EXPECT_EQ(noise, nullptr);
 }
 

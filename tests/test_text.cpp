@@ -49,15 +49,12 @@ protected:
     }
 };
 
-TEST_F(Text, BlendFigures) {
+TEST_F(Text, BlendFiguresAndTheFloatingFormForEveryLevelAndChannel) {
     EXPECT_EQ(blendOnce(15, 0x000000), 0xF0F0F0u);
     EXPECT_EQ(blendOnce(15, WHITE), WHITE);
     EXPECT_EQ(blendOnce(1, 0x000000), 0x101010u);
     EXPECT_EQ(blendOnce(4, 0xFF0000), 0xFF4040u);
     EXPECT_EQ(blendOnce(8, 0x804020), 0xBF9F8Fu);
-}
-
-TEST_F(Text, BlendMatchesTheFloatingFormForEveryLevelAndChannel) {
     for (int t = 1; t <= COVERAGE_MAX; t++)
         for (uint32_t c = 0; c < 256; c++) {
             const double f = 16.0 * t;

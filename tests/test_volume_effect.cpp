@@ -1,5 +1,7 @@
 // The tiled volume effect and the volume scroller: the per-frame values, the
 // pixels they pick, and the fast runs against the pixel-by-pixel picture.
+#include <algorithm>
+#include <array>
 #include <climits>
 #include <random>
 
@@ -16,12 +18,8 @@ protected:
 };
 
 TEST_F(VolumeEffect, FrameOneValuesAndCorners) {
-    const TileParams p = ScriptParams(1);
-    EXPECT_EQ(p.scrollX, 2);
-    EXPECT_EQ(p.scrollY, 4);
-    EXPECT_EQ(p.slotBase, 0);
-    EXPECT_EQ(p.slotStep, 128);
-    EXPECT_EQ(p.jitter, 0);  // w is about -60.3
+    // Jitter 0: w is about -60.3.
+    EXPECT_EQ(scriptArgs(ScriptParams(1)), (ScrollerArgs{.scrollX = 2, .scrollY = 4, .slotStep = 128}));
 
     Script(1);
     EXPECT_EQ(out.at(0, 0), 1282u);                           // slot 0, row 4, column 2
@@ -31,12 +29,8 @@ TEST_F(VolumeEffect, FrameOneValuesAndCorners) {
 }
 
 TEST_F(VolumeEffect, FrameHundredValuesAndRowShifts) {
-    const TileParams p = ScriptParams(100);
-    EXPECT_EQ(p.scrollX, 292);
-    EXPECT_EQ(p.scrollY, 426);
-    EXPECT_EQ(p.slotBase, 6);
-    EXPECT_EQ(p.slotStep, 150);
-    EXPECT_EQ(p.jitter, 33);
+    EXPECT_EQ(scriptArgs(ScriptParams(100)),
+              (ScrollerArgs{.scrollX = 292, .scrollY = 426, .slotBase = 6, .slotStep = 150, .jitter = 33}));
 
     Script(100);
     // Y = 426 + i lies in tile row 2, X = 292 in tile column 0: slot 6 + 150 * 4.
@@ -68,63 +62,54 @@ TEST_F(VolumeEffect, JitterGrowsWithTheWrappedSquare) {
 }
 
 TEST_F(VolumeEffect, SlotSumsWrapModulo768) {
-    FLIframes(out.surface, 0, 0, 8192, 0, 0, 0, 0, 0);  // a sum of 8192 shows slot 512
+    scroller(out.surface, {.slotBase = 8192});  // no step: slot 8192 % 768 = 512 on the whole screen
     EXPECT_EQ(out.at(0, 0), flatIndex(512, 0, 0));
     EXPECT_EQ(out.at(1279, 719), flatIndex(512, 119, 319));
 }
 
 TEST_F(VolumeEffect, RowShiftRunsIntoThePreviousRowAndSlot) {
     // Row 2 with jitter 7 is shifted by trunc(sin 4 * 7) = -5.
-    FLIframes(out.surface, 2, 0, 5, 0, 0, 0, 0, 7);
+    scroller(out.surface, {.scrollX = 2, .slotBase = 5, .jitter = 7});
     EXPECT_EQ(out.at(0, 2), flatIndex(5, 1, 317));
     // The same read from picture row 0 lands in row 199 of the slot before.
-    FLIframes(out.surface, 2, 0, 5, 0, 0, 198, 0, 7);
+    scroller(out.surface, {.scrollX = 2, .slotBase = 5, .pictureShiftY = 198, .jitter = 7});
     EXPECT_EQ(out.at(0, 2), flatIndex(4, 199, 317));
 }
 
 TEST_F(VolumeEffect, ReadsPastEitherEndOfTheVolumeWrapAround) {
-    FLIframes(out.surface, 2, 0, 0, 0, 0, 198, 0, 7);  // slot 0, row 0, column 2, shift -5
+    scroller(out.surface, {.scrollX = 2, .pictureShiftY = 198, .jitter = 7});  // slot 0, row 0, column 2, shift -5
     EXPECT_EQ(out.at(0, 2), VOLUME_WORDS - 3);
     // Slot 767, row 199, column 319, shift trunc(sin 1 * 10) = 8: eight words past the end.
-    FLIframes(out.surface, 319, 0, 767, 0, 0, 198, 0, 10);
+    scroller(out.surface, {.scrollX = 319, .slotBase = 767, .pictureShiftY = 198, .jitter = 10});
     EXPECT_EQ(out.at(0, 1), 7u);
     EXPECT_EQ(out.at(1, 1), VOLUME_WORDS - FLI_W + 8);  // column 0 of the same row, shifted
 }
 
+// Row 0 at each {screen column, slot, picture column}.
+void expectRowZero(const TestSurface& out, std::initializer_list<std::array<int, 3>> pixels) {
+    for (const auto& [x, slot, column] : pixels) EXPECT_EQ(out.at(x, 0), flatIndex(slot, 0, column)) << "column " << x;
+}
+
 TEST_F(VolumeEffect, ScrollerExamples) {
     // Pictures restart at 0, 320, 640, 960; tile columns change at 220, 540, 860, 1180.
-    FLIframes(out.surface, 0, 0, 0, 1, 0, 0, 100, 0);
-    EXPECT_EQ(out.at(0, 0), flatIndex(0, 0, 0));
-    EXPECT_EQ(out.at(219, 0), flatIndex(0, 0, 219));
-    EXPECT_EQ(out.at(220, 0), flatIndex(1, 0, 220));
-    EXPECT_EQ(out.at(319, 0), flatIndex(1, 0, 319));
-    EXPECT_EQ(out.at(320, 0), flatIndex(1, 0, 0));
-    EXPECT_EQ(out.at(540, 0), flatIndex(8, 0, 220));
+    scroller(out.surface, {.slotStep = 1, .tileShiftX = 100});
+    expectRowZero(out, {{0, 0, 0}, {219, 0, 219}, {220, 1, 220}, {319, 1, 319}, {320, 1, 0}, {540, 8, 220}});
 
     // The grid moves twice as fast as the pictures and the column starts at 101.
-    FLIframes(out.surface, 100, 0, 0, 1, 1, 0, 0, 0);
-    EXPECT_EQ(out.at(0, 0), flatIndex(0, 0, 101));
-    EXPECT_EQ(out.at(119, 0), flatIndex(0, 0, 220));
-    EXPECT_EQ(out.at(120, 0), flatIndex(1, 0, 221));
-    EXPECT_EQ(out.at(218, 0), flatIndex(1, 0, 319));
-    EXPECT_EQ(out.at(219, 0), flatIndex(1, 0, 0));
-    EXPECT_EQ(out.at(440, 0), flatIndex(8, 0, 221));
+    scroller(out.surface, {.scrollX = 100, .slotStep = 1, .tileRateX = 1});
+    expectRowZero(out, {{0, 0, 101}, {119, 0, 220}, {120, 1, 221}, {218, 1, 319}, {219, 1, 0}, {440, 8, 221}});
 
     // The pictures alone scroll down by 50 rows; the tile rows stay put.
-    FLIframes(out.surface, 0, 0, 0, 1, 0, 50, 0, 0);
+    scroller(out.surface, {.slotStep = 1, .pictureShiftY = 50});
     EXPECT_EQ(out.at(0, 0), flatIndex(0, 50, 0));
     EXPECT_EQ(out.at(0, 150), flatIndex(0, 0, 0));
     EXPECT_EQ(out.at(0, 200), flatIndex(1, 50, 0));
-
-    // No step: one slot on the whole screen.
-    FLIframes(out.surface, 0, 0, 770, 0, 0, 0, 0, 0);
-    EXPECT_EQ(out.at(1279, 719), flatIndex(2, 119, 319));
 }
 
 TEST_F(VolumeEffect, RowZeroAndZeroJitterAreNeverShifted) {
-    FLIframes(out.surface, 0, 0, 3, 0, 0, 0, 0, 64);
+    scroller(out.surface, {.slotBase = 3, .jitter = 64});
     EXPECT_EQ(out.at(0, 0), flatIndex(3, 0, 0));
-    FLIframes(out.surface, 0, 0, 3, 0, 0, 0, 0, 0);
+    scroller(out.surface, {.slotBase = 3});
     for (int y = 0; y < SCREEN_H; y += 37) EXPECT_EQ(out.at(0, y), flatIndex(3, y % 200, 0)) << y;
 }
 
@@ -152,7 +137,7 @@ TEST_F(VolumeEffect, RunsEqualThePixelByPixelPicture) {
         const TileParams p = ScriptParams(n);
         displaced += p.jitter > 0;
         Script(n);
-        FLIframesReference(reference.surface, p.scrollX, p.scrollY, p.slotBase, p.slotStep, 0, 0, 0, p.jitter);
+        scrollerReference(reference.surface, scriptArgs(p));
         ASSERT_EQ(out.memory, reference.memory) << "frame " << n;
     }
     EXPECT_GE(displaced, 6);
@@ -163,34 +148,96 @@ TEST_F(VolumeEffect, ScrollerRunsEqualThePixelByPixelPicture) {
     auto in = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); };
     TestSurface fast, reference;
     for (int round = 0; round < 12; round++) {
-        const int args[8] = {in(0, 2000), in(0, 2000),   in(0, 100000), in(0, 800), in(0, 5),
-                             in(0, 400),  in(-300, 300), in(-64, 64)};
-        FLIframes(fast.surface, args[0], args[1], args[2], args[3], args[4], args[5], args[6], args[7]);
-        FLIframesReference(reference.surface, args[0], args[1], args[2], args[3], args[4], args[5], args[6],
-                           args[7]);
-        ASSERT_EQ(fast.memory, reference.memory) << "round " << round;
+        const ScrollerArgs a = {.scrollX = in(0, 2000), .scrollY = in(0, 2000), .slotBase = in(0, 100000),
+                                .slotStep = in(0, 800), .tileRateX = in(0, 5), .pictureShiftY = in(0, 400),
+                                .tileShiftX = in(-300, 300), .jitter = in(-64, 64)};
+        scroller(fast.surface, a);
+        scrollerReference(reference.surface, a);
+        ASSERT_EQ(fast.memory, reference.memory) << a;
     }
 }
 
+ScrollerArgs everyArgument(int v) { return {v, v, v, v, v, v, v, v}; }
+
+bool everyPixelIsAVolumeWord(const TestSurface& s) {
+    const std::vector<uint32_t> words = s.picture();
+    return std::all_of(words.begin(), words.end(), [](uint32_t w) { return w < VOLUME_WORDS; });
+}
+
 TEST_F(VolumeEffect, AnyArgumentsStayInsideTheVolume) {
-    // Outside the caller's contract: negative and wrapping columns, rows and
-    // slots, huge jitter. Nothing may be read outside the volume (the
-    // sanitizer build watches), and the runs still match the plain picture.
+    // Outside the caller's contract, with columns that still start at 0 or
+    // above: all of -2^31 (sums and products wrap to columns 0), a huge
+    // jitter, rows and slots past the 32-bit range. The runs match the plain
+    // picture, and nothing is read outside the volume (the sanitizer build
+    // watches too).
     TestSurface fast, reference;
-    const int extremes[][8] = {
-        {INT_MIN, INT_MIN, INT_MIN, INT_MIN, INT_MIN, INT_MIN, INT_MIN, INT_MIN},
-        {INT_MAX, INT_MAX, INT_MAX, INT_MAX, INT_MAX, INT_MAX, INT_MAX, INT_MAX},
-        {-5, -300, -7, 13, 0, -9, -1000, -64},
-        {0, -1, 0, 1, 0, 0, 0, INT_MAX},
-        {INT_MAX - 100, 5, 1, 1, 0, 0, 0, 3},
-        {7, INT_MAX - 10, -800, 333, 2, 1, 0, 12},
+    const ScrollerArgs extremes[] = {
+        everyArgument(INT_MIN),
+        {.scrollY = -1, .slotStep = 1, .jitter = INT_MAX},
+        {.scrollX = 7, .scrollY = INT_MAX - 10, .slotBase = -800, .slotStep = 333, .tileRateX = 2,
+         .pictureShiftY = 1, .jitter = 12},
     };
-    for (const auto& a : extremes) {
-        FLIframes(fast.surface, a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7]);
-        FLIframesReference(reference.surface, a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7]);
-        ASSERT_EQ(fast.memory, reference.memory) << a[0] << " " << a[1] << " " << a[7];
-        for (uint32_t v : fast.picture()) ASSERT_LT(v, VOLUME_WORDS);
+    for (const ScrollerArgs& a : extremes) {
+        scroller(fast.surface, a);
+        scrollerReference(reference.surface, a);
+        ASSERT_EQ(fast.memory, reference.memory) << a;
+        EXPECT_TRUE(everyPixelIsAVolumeWord(fast)) << a;
     }
+}
+
+// The flat index slot * 64,000 + row * 320 + column of any sign, brought
+// into the volume: reads before its start or past its end come round.
+uint32_t wrapped(int64_t slot, int64_t row, int64_t column) {
+    const int64_t k = (slot * SLOT_WORDS + row * FLI_W + column) % VOLUME_WORDS;
+    return static_cast<uint32_t>(k < 0 ? k + VOLUME_WORDS : k);
+}
+
+// Columns that are negative or come round past 2^31 - 1 on the screen. The
+// sums and products wrap at 32 bits, divisions and remainders truncate
+// toward zero, and the flat index comes round the volume.
+TEST_F(VolumeEffect, NegativeAndWrappingColumnsReadWhereThe32BitArithmeticSays) {
+    // Row 0 lies in tile row -300 / 200 = -1, picture row (-300 - 9) % 200 =
+    // -109. Column j: picture column (j - 5) % 320, tile column (j - 1005) /
+    // 320, whose cube plus the tile row's square gives slot (-7 + 13 * cells) % 768.
+    const ScrollerArgs negative = {.scrollX = -5, .scrollY = -300, .slotBase = -7, .slotStep = 13,
+                                   .pictureShiftY = -9, .tileShiftX = -1000, .jitter = -64};
+    scroller(out.surface, negative);
+    EXPECT_EQ(out.at(0, 0), wrapped(-345, -109, -5));    // tile column -3: 13 * (-27 + 1) - 7
+    EXPECT_EQ(out.at(5, 0), wrapped(-345, -109, 0));
+    EXPECT_EQ(out.at(46, 0), wrapped(-98, -109, 41));    // tile column -2
+    EXPECT_EQ(out.at(366, 0), wrapped(-7, -109, 41));    // tile column -1
+    EXPECT_EQ(out.at(686, 0), wrapped(6, -109, 41));     // tile column 0: -319..319 all truncate to it
+    EXPECT_EQ(out.at(1279, 0), wrapped(6, -109, 314));
+    EXPECT_EQ(out.at(0, 1), wrapped(-345, -108, -5 - 53));  // shifted by trunc(sin 1 * -64)
+    EXPECT_TRUE(everyPixelIsAVolumeWord(out)) << negative;
+
+    // Columns from 2^31 - 101 on come round to -2^31 at screen column 101:
+    // picture column 127 then -128, tile column 6,710,886 then -6,710,886,
+    // whose cubes wrap to -1,061,930,664 and 1,061,930,664.
+    const ScrollerArgs pastTheTop = {.scrollX = INT_MAX - 100, .scrollY = 5, .slotBase = 1, .slotStep = 1,
+                                     .jitter = 3};
+    scroller(out.surface, pastTheTop);
+    EXPECT_EQ(out.at(0, 0), wrapped(-167, 5, 27));
+    EXPECT_EQ(out.at(100, 0), wrapped(-167, 5, 127));
+    EXPECT_EQ(out.at(101, 0), wrapped(169, 5, -128));
+    EXPECT_EQ(out.at(0, 1), wrapped(-167, 6, 27 + 2));  // shifted by trunc(sin 1 * 3)
+    EXPECT_TRUE(everyPixelIsAVolumeWord(out)) << pastTheTop;
+
+    // Every argument 2^31 - 1: picture columns start at -2, tile columns at
+    // -1 (so tile column 0 runs to screen column 320). Row 0 is tile row
+    // 10,737,418 and picture row -2, row 1 tile row -10,737,418 and picture
+    // row -1. Both rows give slot -613 at tile column 0 and 666 at tile
+    // column 1: (2^31 - 1) + (2^31 - 1) * (column³ + row²), each step wrapped
+    // to 32 bits, % 768. Row 1 is shifted by trunc(sin 1 * (2^31 - 1)) =
+    // 1,807,045,179 words, round the volume and on.
+    const ScrollerArgs top = everyArgument(INT_MAX);
+    scroller(out.surface, top);
+    EXPECT_EQ(out.at(0, 0), wrapped(-613, -2, -2));
+    EXPECT_EQ(out.at(2, 0), wrapped(-613, -2, 0));
+    EXPECT_EQ(out.at(320, 0), wrapped(-613, -2, 318));
+    EXPECT_EQ(out.at(321, 0), wrapped(666, -2, 319));
+    EXPECT_EQ(out.at(0, 1), wrapped(-613, -1, -2 + 1807045179));
+    EXPECT_TRUE(everyPixelIsAVolumeWord(out)) << top;
 }
 
 TEST_F(VolumeEffect, RowsFollowTheSurfacePitch) {
@@ -220,7 +267,7 @@ TEST_F(VolumeEffect, LeavesTheDrawingCursorAlone) {
     uint32_t marker = 0;
     vram = &marker;
     Script(5);
-    FLIframes(out.surface, 1, 2, 3, 4, 0, 0, 0, 5);
+    scroller(out.surface, {.scrollX = 1, .scrollY = 2, .slotBase = 3, .slotStep = 4, .jitter = 5});
     EXPECT_EQ(vram, &marker);
     vram = nullptr;
 }
