@@ -159,7 +159,8 @@ TEST_F(Assets, AFolderAFifoOrADeviceIsNamedWithWhyAndLeavesTheTablesZero) {
     ASSERT_EQ(mkfifo("fifo", 0644), 0);
     cases.push_back({"fifo", "(a FIFO, not a file)"});
 #endif
-    for (const auto& [path, why] : cases) {
+    for (const auto& [name, why] : cases) {
+        const char* path = name;  // clang before 16 cannot capture a structured binding in a lambda
         memset(cc, 9, sizeof cc);
         memset(rbmp, 9, sizeof rbmp);
         alarm(10);
