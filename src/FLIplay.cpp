@@ -93,13 +93,15 @@ FILE* openDataFile(const char* path, const char** why) {
     return f;
 }
 
-// Names a data file that could not be opened on stderr, with the reason when
-// it is there but is not a file, then what becomes of its tables.
-void reportUnopened(const char* what, const char* path, const char* why, const char* outcome) {
+FILE* openAsset(const char* what, const char* path, const char* outcome) {
+    const char* why = nullptr;
+    FILE* f = openDataFile(path, &why);
+    if (f) return f;
     if (why)
         fprintf(stderr, "velmorante: cannot open %s file \"%s\" (%s); %s\n", what, path, why, outcome);
     else
         fprintf(stderr, "velmorante: cannot open %s file \"%s\"; %s\n", what, path, outcome);
+    return nullptr;
 }
 
 // ---- Stores -----------------------------------------------------------------
@@ -161,12 +163,8 @@ static void finishStore(uint32_t copied, uint32_t wanted) {
 }
 
 void FLIload(const char* path) {
-    const char* why = nullptr;
-    FILE* f = openDataFile(path, &why);
-    if (!f) {
-        reportUnopened("animation", path, why, "the animation stays black");
-        return;
-    }
+    FILE* f = openAsset("animation", path, "the animation stays black");
+    if (!f) return;
     uint8_t raw[FLI_HEADER_BYTES] = {};
     size_t got = fread(raw, 1, FLI_HEADER_BYTES, f);
     (void)got;  // a short header keeps zeros where the file ended
