@@ -93,13 +93,15 @@ FILE* openDataFile(const char* path, const char** why) {
     return f;
 }
 
-// Names a data file that could not be opened on stderr, with the reason when
-// it is there but is not a file, then what becomes of its tables.
-void reportUnopened(const char* what, const char* path, const char* why, const char* outcome) {
+FILE* openAsset(const char* what, const char* path, const char* outcome) {
+    const char* why = nullptr;
+    FILE* f = openDataFile(path, &why);
+    if (f) return f;
     if (why)
         fprintf(stderr, "velmorante: cannot open %s file \"%s\" (%s); %s\n", what, path, why, outcome);
     else
         fprintf(stderr, "velmorante: cannot open %s file \"%s\"; %s\n", what, path, outcome);
+    return nullptr;
 }
 
 // ---- Stores -----------------------------------------------------------------
@@ -161,12 +163,8 @@ static void finishStore(uint32_t copied, uint32_t wanted) {
 }
 
 void FLIload(const char* path) {
-    const char* why = nullptr;
-    FILE* f = openDataFile(path, &why);
-    if (!f) {
-        reportUnopened("animation", path, why, "the animation stays black");
-        return;
-    }
+    FILE* f = openAsset("animation", path, "the animation stays black");
+    if (!f) return;
     uint8_t raw[FLI_HEADER_BYTES] = {};
     size_t got = fread(raw, 1, FLI_HEADER_BYTES, f);
     (void)got;  // a short header keeps zeros where the file ended
@@ -454,21 +452,23 @@ void FLIwalkReset() {
     memset(rgb, 0, sizeof rgb);
 }
 
-// The volume is 196 MB that loading touches for the first time: on small
-// pages, some 48,000 page faults, which took two thirds of the load's time.
-// Where the kernel gives large pages on request, the volume asks for them
-// before the first touch; it is only advice.
-static void adviseLargePages() {
-#ifdef MADV_HUGEPAGE
-    constexpr uintptr_t LARGE_PAGE = uintptr_t{1} << 21;
-    const uintptr_t first = (reinterpret_cast<uintptr_t>(frames) + LARGE_PAGE - 1) & ~(LARGE_PAGE - 1);
-    const uintptr_t end = reinterpret_cast<uintptr_t>(frames + VOLUME_WORDS) & ~(LARGE_PAGE - 1);
-    if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+// The volume is 196 MB that loading touches for the first time: one page
+// fault for each of its 48,000 pages took two thirds of the load's time.
+// Where the kernel can fill the page tables in one call, the volume's pages
+// are made ready before the first touch; it is only a request. (Large pages
+// were faster still on an idle machine but, in a virtual machine that hands
+// free memory back to its host, up to four times slower than small ones.)
+static void prepareVolumePages() {
+#ifdef MADV_POPULATE_WRITE
+    constexpr uintptr_t PAGE = 4096;
+    const uintptr_t first = (reinterpret_cast<uintptr_t>(frames) + PAGE - 1) & ~(PAGE - 1);
+    const uintptr_t end = reinterpret_cast<uintptr_t>(frames + VOLUME_WORDS) & ~(PAGE - 1);
+    if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
 #endif
 }
 
 void FLImainLoad() {
-    adviseLargePages();
+    prepareVolumePages();
     FLIload(FLI_FILE);
     FLIwalkReset();
     MainFLI();

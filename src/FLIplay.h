@@ -57,9 +57,10 @@ void FLIload(const char* path);
 // *why is null and errno tells. The three loaders and velmorante-capture open
 // the data files through it.
 FILE* openDataFile(const char* path, const char** why);
-// "velmorante: cannot open WHAT file "PATH"; OUTCOME" on stderr, with *why's
-// reason in brackets after the name when there is one.
-void reportUnopened(const char* what, const char* path, const char* why, const char* outcome);
+// openDataFile for the loaders: null after one line on stderr, "velmorante:
+// cannot open WHAT file "PATH"; OUTCOME", with the reason in brackets after
+// the name when the file is there but is not a file.
+FILE* openAsset(const char* what, const char* path, const char* outcome);
 
 // ---- Pseudo-random numbers ----------------------------------------------------
 // The noise of the volume and of the sound comes from this generator: glibc's

@@ -291,12 +291,10 @@ uint8_t bbmp[TEX_TEXELS];
 static inline uint8_t nextByte(FILE* f) { return static_cast<uint8_t>(fgetc(f)); }
 
 void FontLoad(const char* path) {
-    const char* why = nullptr;
-    FILE* f = openDataFile(path, &why);
+    FILE* f = openAsset("font", path, "text stays blank");
     if (!f) {
         memset(cc, 0, sizeof cc);
         memset(fonts, 0, sizeof fonts);
-        reportUnopened("font", path, why, "text stays blank");
         return;
     }
     for (uint8_t& entry : cc) entry = nextByte(f);
@@ -305,13 +303,11 @@ void FontLoad(const char* path) {
 }
 
 void BMPload(const char* path) {
-    const char* why = nullptr;
-    FILE* f = openDataFile(path, &why);
+    FILE* f = openAsset("texture", path, "the texture stays black");
     if (!f) {
         memset(rbmp, 0, sizeof rbmp);
         memset(gbmp, 0, sizeof gbmp);
         memset(bbmp, 0, sizeof bbmp);
-        reportUnopened("texture", path, why, "the texture stays black");
         return;
     }
     for (int i = 0; i < BMP_SIGNATURE_BYTES; i++) nextByte(f);
