@@ -8,6 +8,9 @@
 # make install  installs into PREFIX (default /usr/local)
 # make test-arm64  (not part of make test) cross-builds the library, the demo
 #             and the unit tests for arm64 and runs them, and the demo, under qemu
+# make web    the WebAssembly page in build/web; make web-serve serves it on
+#             127.0.0.1:8000; make test-web runs its tests (part of make test);
+#             make bench-web measures it in headless Chromium
 RELEASE := build/release
 SANITIZE := build/sanitize
 FUZZ := build/fuzz
@@ -20,6 +23,7 @@ DEPS := sh tools/install-deps.sh
 
 .PHONY: all build build-demo build-bench build-sanitize build-fuzz build-dist build-arm64 run test test-release \
 	test-sanitize test-fuzz test-arm64 bench package install clean
+.PHONY: web build-wasm web-serve test-web bench-web
 
 all: build
 
@@ -59,9 +63,10 @@ run: build-demo
 # The last line: what each step ran, from the logs the steps leave. A step
 # that fails stops make before it, with its own output in view.
 passed-tests = $$(sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' $(1)/ctest.log)
-test: test-fuzz test-release test-sanitize
+test: test-fuzz test-release test-sanitize test-web
 	@echo "make test passed: $(call passed-tests,$(RELEASE)) tests on the Release build," \
 		"$(call passed-tests,$(SANITIZE)) under the sanitizers," \
+		"$(call passed-tests,$(WASM)) in WebAssembly and the browser," \
 		"$$(sed -n 's/^Done \([0-9]*\) runs in \([0-9]*\) second.*/\1 fuzz runs in \2 s/p' $(FUZZ)/fuzz.log)"
 
 test-release: build
@@ -137,3 +142,34 @@ data: build
 preview: build
 	mkdir -p build/preview
 	$(RELEASE)/tools/preview data build/preview
+
+# ---- The WebAssembly edition (Emscripten from Debian) ------------------------------
+# emcc's JavaScript optimiser needs node to find acorn (node-acorn), and its
+# tools want a python3 that is Debian's own. The system libraries come built in
+# Debian's read-only cache (/usr/share/emscripten/cache); nothing is written there.
+WASM := build/wasm
+WEB := build/web
+EMENV := NODE_PATH=/usr/share/nodejs EMSDK_PYTHON=/usr/bin/python3
+configure-wasm = $(EMENV) emcmake cmake -S . -B $(WASM) -DCMAKE_BUILD_TYPE=Release \
+	-DVELMORANTE_WEB_DIR=$(CURDIR)/$(WEB) -DVELMORANTE_DESKTOP_BUILD=$(CURDIR)/$(RELEASE) >/dev/null
+
+web:
+	@$(DEPS) web
+	@$(configure-wasm)
+	@$(EMENV) cmake --build $(WASM) -j $(JOBS) --target velmorante
+
+build-wasm:
+	@$(DEPS) web
+	@$(configure-wasm)
+	@$(EMENV) cmake --build $(WASM) -j $(JOBS)
+
+web-serve: web
+	python3 -m http.server 8000 --bind 127.0.0.1 --directory $(WEB)
+
+# The core's unit tests under node, and the page in headless Chromium against
+# the desktop build's capture tool and sound reference.
+test-web: build build-wasm
+	cd $(WASM) && ctest --output-on-failure -j $(JOBS) --output-log ctest.log
+
+bench-web: build web
+	/usr/bin/python3 bench/web_bench.py $(WEB) $(RELEASE)

@@ -220,3 +220,39 @@ inline uint32_t* pastLastPixel(SDL_Surface* surface, int rows, int cols) {
     if (rows <= 0 || cols <= 0) return static_cast<uint32_t*>(surface->pixels);
     return surfaceRow(surface, rows - 1) + cols;
 }
+
+// ---- The browser's platform (Plasma_web.cpp, WebAssembly builds only) ----------
+// SDL 1.2 there is the page's: SDL_Flip hands the display to the canvas. These
+// are its parts that the tests reach.
+
+// The 0x00RRGGBB words of `s` as the canvas takes them: bytes R, G, B, 255 a
+// pixel, w words a row, rows packed from row 0.
+void toCanvasBytes(const SDL_Surface* s, uint32_t* out);
+
+// SHA-256 (FIPS 180-4), fed in parts: the hash of the frame that ?stop=N asks for.
+constexpr int SHA256_BLOCK = 64;  // bytes a compression step takes
+constexpr int SHA256_HEX = 64;    // lowercase hex digits of a hash
+struct Sha256 {
+    uint32_t state[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+                         0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+    uint8_t block[SHA256_BLOCK];  // bytes waiting for a whole block
+    int filled = 0;
+    uint64_t bytes = 0;           // bytes added so far
+};
+void sha256Add(Sha256& h, const uint8_t* data, size_t n);
+// Ends the hash and writes it as 64 lowercase hex digits and a terminator.
+void sha256Hex(Sha256& h, char hex[SHA256_HEX + 1]);
+// The hash of the pixel words of `s`, row 0 first, w words a row (the bytes
+// between rows left out): 3,686,400 bytes for the display.
+void surfaceSha256(const SDL_Surface* s, char hex[SHA256_HEX + 1]);
+
+// SDL 1.2's key symbol for a browser key code (KeyboardEvent.keyCode);
+// SDLK_UNKNOWN for a key it has no symbol for here.
+SDLKey keySymbol(int keyCode);
+// SDL_Flip's hand-over: the display's picture to the page's canvas, as frame
+// kk. The page may call it while the loop waits for its turn (its benchmark
+// does, to time the hand-over alone); without a page or a display, nothing.
+extern "C" void pageShowDisplay();
+// A key pressed (down != 0) or released on the page, queued as an SDL key
+// event; page.js calls it. A full queue drops it, as SDL does.
+extern "C" void pageKey(int down, int keyCode);

@@ -9,10 +9,21 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "Plasma.h"
 
 using u128 = unsigned __int128;
+
+// std::bit_cast, spelled out: the C++ library of Emscripten 3.1.6 (Debian 12's)
+// does not have it yet.
+template <class To, class From>
+static To bitCast(From from) {
+    static_assert(sizeof(To) == sizeof(From), "same size");
+    To to;
+    memcpy(&to, &from, sizeof to);
+    return to;
+}
 
 constexpr int SIGNIFICAND_BITS = 64;
 constexpr uint64_t TOP_BIT = uint64_t{1} << 63;
@@ -46,7 +57,7 @@ static Extended rounded(bool negative, u128 m, int32_t e, bool sticky) {
 }
 
 Extended::Extended(double d) {
-    const uint64_t bits = std::bit_cast<uint64_t>(d);
+    const uint64_t bits = bitCast<uint64_t>(d);
     negative = bits >> 63;
     const int biased = static_cast<int>(bits >> 52 & 0x7FF);
     const uint64_t fraction = bits & ((uint64_t{1} << 52) - 1);
@@ -151,7 +162,7 @@ double toDouble(Extended a) {
     if (rest > half || (rest == half && (kept & 1))) kept++;  // 2^53 at most: the exponent field takes the carry
     const uint64_t bits = (static_cast<uint64_t>(a.negative) << 63) |
                           ((static_cast<uint64_t>(top + 1023) << 52) + (kept - (uint64_t{1} << 52)));
-    return std::bit_cast<double>(bits);
+    return bitCast<double>(bits);
 }
 
 float toFloat(Extended a) { return static_cast<float>(roundedTo(a, 24, -126)); }
@@ -178,13 +189,13 @@ int64_t truncated(Extended a) {
 // full. Quotients that are not normal doubles take the full path too.
 double quotientToDouble(double n, double d) {
     const double q = n / d;
-    const uint64_t bits = std::bit_cast<uint64_t>(q);
+    const uint64_t bits = bitCast<uint64_t>(q);
     const uint64_t exponentField = bits >> 52 & 0x7FF;
     const bool powerOfTwo = (bits & ((uint64_t{1} << 52) - 1)) == 0;
     if (exponentField > 53 && exponentField < 0x7FE && !powerOfTwo) {
         const double rest = std::fma(-q, d, n);
         if (rest == 0) return q;
-        const double ulp = std::bit_cast<double>((exponentField - 52) << 52);
+        const double ulp = bitCast<double>((exponentField - 52) << 52);
         if (std::fabs(rest) < std::fabs(d) * (0.5 * ulp * (1 - 0x1p-10))) return q;
     }
     return toDouble(Extended(n) / Extended(d));
@@ -196,7 +207,7 @@ struct OddPart {
     int exponent;
 };
 static inline OddPart oddPart(double d) {
-    const uint64_t bits = std::bit_cast<uint64_t>(d);
+    const uint64_t bits = bitCast<uint64_t>(d);
     const int biased = static_cast<int>(bits >> 52 & 0x7FF);
     const uint64_t fraction = bits & ((uint64_t{1} << 52) - 1);
     const uint64_t whole = biased ? fraction | uint64_t{1} << 52 : fraction;

@@ -50,12 +50,22 @@ std::vector<uint8_t> fliHeader(uint32_t size, uint16_t frameCount, uint16_t heig
 
 namespace {
 
-// Points a file descriptor at a fresh temporary file until finish().
+// Points a file descriptor at a fresh temporary file until finish(). The file
+// has a name while it is in use: Emscripten's dup2 opens the file again by its
+// name, which tmpfile()'s nameless file has not. The name holds the descriptor:
+// there mkstemp's random part can come out the same twice in a row.
 class Redirect {
 public:
-    explicit Redirect(int fd) : fd_(fd), saved_(dup(fd)), file_(tmpfile()) {
+    explicit Redirect(int fd) : fd_(fd), saved_(dup(fd)), file_(nullptr) {
+        std::string pattern = "/tmp/velmorante-output-" + std::to_string(fd) + "-XXXXXX";
+        char* name = pattern.data();
+        const int made = mkstemp(name);
+        if (made >= 0) {
+            name_ = name;
+            file_ = fdopen(made, "w+");
+        }
         EXPECT_GE(saved_, 0) << "dup " << fd;
-        EXPECT_NE(file_, nullptr) << "tmpfile";
+        EXPECT_NE(file_, nullptr) << "temporary file";
         if (saved_ >= 0 && file_) dup2(fileno(file_), fd_);
     }
     Redirect(const Redirect&) = delete;
@@ -74,12 +84,14 @@ public:
             for (size_t n; (n = fread(chunk, 1, sizeof chunk, file_)) > 0;) text.append(chunk, n);
             fclose(file_);
         }
+        if (!name_.empty()) unlink(name_.c_str());
         return text;
     }
 
 private:
     int fd_, saved_;
     FILE* file_;
+    std::string name_;
 };
 
 }  // namespace

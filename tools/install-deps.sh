@@ -10,6 +10,9 @@
 #            adds the arm64 architecture to dpkg first. It takes SDL's arm64
 #            run-time packages only: their -dev packages would replace the
 #            host's (see cmake/Multiarch.cmake).
+#   web      the WebAssembly page and its tests: Emscripten (with the acorn
+#            module its optimiser needs), node, SDL 1.2's headers, GoogleTest's
+#            sources, Chromium and its WebDriver, Selenium
 # Nothing is ever removed: apt-get stops instead.
 set -eu
 
@@ -18,9 +21,11 @@ packages() {
     demo) echo "build-essential cmake pkg-config libsdl1.2-dev libsdl-mixer1.2-dev" ;;
     tools) echo "libpng-dev libfreetype-dev fonts-dejavu-core" ;;
     fuzz) echo "clang libclang-rt-14-dev" ;;
-    test) echo "$(packages demo) $(packages tools) $(packages fuzz)
+    test) echo "$(packages demo) $(packages tools) $(packages fuzz) $(packages web)
                 libgtest-dev xvfb xdotool x11-utils libx11-dev imagemagick ffmpeg desktop-file-utils
                 python3 python3-pil python3-numpy" ;;
+    web) echo "cmake make libsdl1.2-dev libsdl-mixer1.2-dev emscripten node-acorn nodejs googletest
+               chromium chromium-driver python3 python3-selenium" ;;
     bench) echo "$(packages demo) libbenchmark-dev ffmpeg" ;;
     package) echo "$(packages demo) $(packages tools) dpkg-dev file lintian desktop-file-utils" ;;
     arm64) echo "$(packages demo) g++-aarch64-linux-gnu qemu-user python3
