@@ -345,18 +345,21 @@ class Signals(unittest.TestCase):
             self.check_stopped(proc, signo, out, tmp)
         self.run_phases(loading)
 
+    @staticmethod
+    def start_long_video(out, tmp):
+        return start("--frames", "1:100000", "--rate", "30", "--out", os.path.join(out, "v.mkv"),
+                     env=dict(os.environ, TMPDIR=tmp))
+
     def test_while_rendering_a_video(self):
         def rendering(signo, out, tmp):
-            proc = start("--frames", "1:100000", "--rate", "30", "--out", os.path.join(out, "v.mkv"),
-                         env=dict(os.environ, TMPDIR=tmp))
+            proc = self.start_long_video(out, tmp)
             wait_until(lambda: any(os.path.getsize(os.path.join(out, n)) > 0 for n in os.listdir(out)), "ffmpeg")
             self.check_stopped(proc, signo, out, tmp)
         self.run_phases(rendering)
 
     def test_while_ffmpeg_reads_nothing(self):
         def blocked(signo, out, tmp):
-            proc = start("--frames", "1:100000", "--rate", "30", "--out", os.path.join(out, "v.mkv"),
-                         env=dict(os.environ, TMPDIR=tmp))
+            proc = self.start_long_video(out, tmp)
             wait_until(lambda: children(proc.pid), "ffmpeg")
 
             def stop_ffmpeg():
