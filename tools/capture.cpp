@@ -94,8 +94,6 @@ const char HELP[] =
     exit(fflush(stdout) == 0 ? 0 : 1);
 }
 
-std::string errorText() { return strerror(errno); }
-
 // ---- Command line -------------------------------------------------------------
 enum class Mode { none, frames, video, effect };
 
@@ -476,13 +474,8 @@ bool onPath(const char* program) {
 // FFmpeg inherits it.
 int soundLoop(const std::vector<uint8_t>& loop) {
     const int fd = memfd_create("velmorante-sound-loop", 0);
-    if (fd < 0) fail(1, "cannot hold the soundtrack for ffmpeg: " + errorText());
-    for (size_t done = 0; done < loop.size();) {
-        const ssize_t n = write(fd, loop.data() + done, loop.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) fail(1, "cannot hold the soundtrack for ffmpeg: " + errorText());
-        done += static_cast<size_t>(n);
-    }
+    if (fd < 0 || !writeAll(fd, loop.data(), loop.size()))
+        fail(1, "cannot hold the soundtrack for ffmpeg: " + errorText());
     return fd;
 }
 

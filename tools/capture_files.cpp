@@ -91,8 +91,6 @@ int openDir(int at, const char* name, bool& opened) {
     return fd;
 }
 
-std::string errorText() { return strerror(errno); }
-
 [[noreturn]] void folderError(const std::string& path) {
     if (errno == ENOENT) fail(1, "output folder '" + path + "' does not exist");
     if (errno == ENOTDIR) fail(1, "'" + path + "' is not a folder");
@@ -213,15 +211,26 @@ SideFile createSideFile(const Folder& folder, const std::string& name) {
     fail(1, "cannot find a free side name for '" + file.shown + "'");
 }
 
-void writeSideFile(const SideFile& file, const void* data, size_t size) {
+std::string errorText() { return strerror(errno); }
+
+bool writeAll(int fd, const void* data, size_t size) {
     const char* p = static_cast<const char*>(data);
     while (size > 0) {
-        const ssize_t n = write(file.fd, p, size);
+        const ssize_t n = write(fd, p, size);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) fail(1, "cannot write '" + file.shown + "': " + (n < 0 ? errorText() : "nothing written"));
+        if (n < 0) return false;
+        if (n == 0) {
+            errno = EIO;  // a write that takes nothing and says no more
+            return false;
+        }
         p += n;
         size -= static_cast<size_t>(n);
     }
+    return true;
+}
+
+void writeSideFile(const SideFile& file, const void* data, size_t size) {
+    if (!writeAll(file.fd, data, size)) fail(1, "cannot write '" + file.shown + "': " + errorText());
 }
 
 void closeSideFile(SideFile& file) {

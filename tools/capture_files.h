@@ -44,6 +44,13 @@ void forgetChild();
 // on a line of its own.
 void setProgressLineOpen(bool open);
 
+// strerror(errno), as a message's end.
+std::string errorText();
+
+// All of `data` to `fd`, going on after interruptions; false, with errno
+// set, when a write fails.
+bool writeAll(int fd, const void* data, size_t size);
+
 // Cleans up as a stop signal does, prints "velmorante-capture: MESSAGE" as one
 // line on stderr and exits with `status`.
 [[noreturn]] void fail(int status, const std::string& message);
