@@ -70,10 +70,10 @@ test: test-fuzz test-release test-sanitize test-web
 		"$$(sed -n 's/^Done \([0-9]*\) runs in \([0-9]*\) second.*/\1 fuzz runs in \2 s/p' $(FUZZ)/fuzz.log)"
 
 test-release: build
-	cd $(RELEASE) && ctest --output-on-failure -j $(JOBS) --output-log ctest.log
+	cd $(RELEASE) && ctest --output-on-failure --timeout 900 -j $(JOBS) --output-log ctest.log
 
 test-sanitize: build-sanitize
-	cd $(SANITIZE) && $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS) --output-log ctest.log
+	cd $(SANITIZE) && $(SANITIZER_ENV) ctest --output-on-failure --timeout 900 -j $(JOBS) --output-log ctest.log
 
 # Seeds: the FLI test files and the head of robotrk.fli; stdout (the lines
 # for unhandled chunk types) is closed. Any crash, sanitizer report or input
@@ -97,7 +97,7 @@ build-arm64:
 	@cmake --build $(ARM64) -j $(JOBS) --target velmorante velmorante_tests
 
 test-arm64: build-arm64
-	cd $(ARM64) && ctest --output-on-failure -j $(JOBS)
+	cd $(ARM64) && ctest --output-on-failure --timeout 900 -j $(JOBS)
 
 bench: build-bench
 	@$(RELEASE)/bench/velmorante_bench $(if $(filter full,$(BENCH)),--full)
@@ -169,7 +169,7 @@ web-serve: web
 # The core's unit tests under node, and the page in headless Chromium against
 # the desktop build's capture tool and sound reference.
 test-web: build build-wasm
-	cd $(WASM) && ctest --output-on-failure -j $(JOBS) --output-log ctest.log
+	cd $(WASM) && ctest --output-on-failure --timeout 900 -j $(JOBS) --output-log ctest.log
 
 bench-web: build web
 	/usr/bin/python3 bench/web_bench.py $(WEB) $(RELEASE)

@@ -84,7 +84,7 @@ set_target_properties(velmorante_tests PROPERTIES SUFFIX .js
 
 enable_testing()
 include(GoogleTest)
-gtest_discover_tests(velmorante_tests DISCOVERY_TIMEOUT 120 TEST_PREFIX wasm.)
+gtest_discover_tests(velmorante_tests DISCOVERY_TIMEOUT 120 TEST_PREFIX wasm. PROPERTIES TIMEOUT 600)
 
 # ---- The page in a browser ------------------------------------------------------------------
 set(PY /usr/bin/python3)

@@ -2,7 +2,6 @@
 // soundtrack, without a screen or a sound card. Frame N of a capture is what
 // the demo shows when its frame counter is N.
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -27,11 +26,10 @@
 #include "capture_files.h"
 #include "png_out.h"
 
-extern char** environ;
-
 namespace {
 
 constexpr int EXIT_USAGE = 2;  // a bad command line
+constexpr int EXIT_CANNOT_RUN = 127;  // the child's status when FFmpeg could not be run, as the shell's
 constexpr size_t PICTURE_BYTES = static_cast<size_t>(SCREEN_W) * SCREEN_H * 4;
 const char* const DATA_FILES[] = {FLI_FILE, FONT_FILE, TEXTURE_FILE};
 constexpr char INSTALLED_DATA[] = "/../share/velmorante";  // from the executable's folder
@@ -456,17 +454,18 @@ const Container& containerFor(const std::string& path) {
     usageError("--frames writes a .mp4, .webm or .mkv file");
 }
 
-bool onPath(const char* program) {
+// The full path of `program` on PATH, or "" when it is not there.
+std::string findOnPath(const char* program) {
     const char* path = getenv("PATH");
     std::string dirs = path ? path : "/usr/bin:/bin";
     for (size_t at = 0; at <= dirs.size();) {
         size_t end = dirs.find(':', at);
         if (end == std::string::npos) end = dirs.size();
         const std::string candidate = (end > at ? dirs.substr(at, end - at) : ".") + "/" + program;
-        if (access(candidate.c_str(), X_OK) == 0) return true;
+        if (access(candidate.c_str(), X_OK) == 0) return candidate;
         at = end + 1;
     }
-    return false;
+    return "";
 }
 
 // The sound loop, once, in memory: FFmpeg reads it as /proc/self/fd/N and
@@ -501,37 +500,50 @@ std::vector<std::string> ffmpegArguments(const Options& o, const std::string& ou
     return args;
 }
 
-// Starts FFmpeg reading pictures from `input`, its messages into `log`; in a
-// process group of its own (Ctrl-C is ours to handle), with the stop signals
-// at their defaults and none blocked, whatever we inherited.
-pid_t startFfmpeg(const std::vector<std::string>& args, int input, int log) {
+// The job-control stops: a stop meant for us may reach FFmpeg too while it
+// still shares our process group.
+constexpr int JOB_STOPS[] = {SIGTSTP, SIGTTIN, SIGTTOU};
+
+// In the child, from fork to exec: only calls that are safe there. FFmpeg gets
+// a process group of its own (Ctrl-C is ours to handle), the stop signals at
+// their defaults and none blocked; a job-control stop that arrived since the
+// fork is dropped, not left pending for FFmpeg.
+[[noreturn]] void execFfmpeg(const char* program, char* const* argv, int input, int log) {
+    setpgid(0, 0);
+    for (int s : JOB_STOPS) {
+        signal(s, SIG_IGN);  // discards one that is pending
+        signal(s, SIG_DFL);
+    }
+    for (int s = 1; s < NSIG; s++)
+        if (sigismember(&stopSignals(), s) == 1) signal(s, SIG_DFL);
+    if (dup2(input, STDIN_FILENO) < 0 || dup2(log, STDERR_FILENO) < 0) _exit(EXIT_CANNOT_RUN);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    execv(program, argv);
+    _exit(EXIT_CANNOT_RUN);
+}
+
+// Starts FFmpeg reading pictures from `input`, its messages into `log`. fork,
+// not posix_spawn: posix_spawn waits, with every signal held, until the child
+// has exec'd, so a child stopped on its way there would hang the run beyond
+// the reach of Ctrl-C. After fork a stopped FFmpeg is one that reads nothing,
+// which the stop signals handle.
+pid_t startFfmpeg(const std::string& program, const std::vector<std::string>& args, int input, int log) {
     std::vector<char*> argv;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, input, STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, log, STDERR_FILENO);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    posix_spawnattr_setpgroup(&attr, 0);
-    posix_spawnattr_setsigdefault(&attr, &stopSignals());
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-    pid_t pid = 0;
-    int spawned;
-    {
-        HoldSignals hold;
-        spawned = posix_spawnp(&pid, "ffmpeg", &actions, &attr, argv.data(), environ);
-        if (spawned == 0) watchChild(pid);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
-    if (spawned != 0) {
-        errno = spawned;
-        fail(1, "cannot start ffmpeg (" + errorText() + "); install it with: apt-get install ffmpeg");
+    sigset_t held = stopSignals(), previous;
+    for (int s : JOB_STOPS) sigaddset(&held, s);
+    sigprocmask(SIG_BLOCK, &held, &previous);
+    const pid_t pid = fork();
+    if (pid == 0) execFfmpeg(program.c_str(), argv.data(), input, log);
+    const int error = errno;
+    if (pid > 0) watchChild(pid);
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
+    if (pid < 0) {
+        errno = error;
+        fail(1, "cannot start ffmpeg: " + errorText());
     }
     return pid;
 }
@@ -590,10 +602,11 @@ std::string ffmpegProblem(int log, int status, const std::string& sidePath, cons
     }
     if (!last.empty()) return last;
     if (WIFSIGNALED(status)) return std::string("killed by ") + strsignal(WTERMSIG(status));
+    if (WEXITSTATUS(status) == EXIT_CANNOT_RUN) return "it could not be run";
     return "exit status " + std::to_string(WEXITSTATUS(status));
 }
 
-void captureVideo(const Options& o, const Folder& folder, const std::vector<uint8_t>& loop) {
+void captureVideo(const Options& o, const Folder& folder, const std::string& ffmpeg, const std::vector<uint8_t>& loop) {
     SideFile file = createSideFile(folder, baseOf(o.out));
     const std::string sidePath = pathIn(folder, file.side);
     const int sound = soundLoop(loop);
@@ -601,7 +614,7 @@ void captureVideo(const Options& o, const Folder& folder, const std::vector<uint
     int feed[2];
     if (log < 0 || socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, feed) != 0)
         fail(1, "cannot set up ffmpeg: " + errorText());
-    const pid_t ffmpeg = startFfmpeg(ffmpegArguments(o, sidePath, sound), feed[1], log);
+    const pid_t child = startFfmpeg(ffmpeg, ffmpegArguments(o, sidePath, sound), feed[1], log);
     close(feed[1]);
     close(sound);
 
@@ -616,7 +629,7 @@ void captureVideo(const Options& o, const Folder& folder, const std::vector<uint
         if (fed) progress.update(k + 1);
     }
     close(feed[0]);
-    const int status = waitFfmpeg(ffmpeg);
+    const int status = waitFfmpeg(child);
     if (!fed || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
         fail(1, "ffmpeg could not make '" + o.out + "': " + ffmpegProblem(log, status, sidePath, o.out));
     closeSideFile(file);
@@ -646,7 +659,8 @@ int main(int argc, char** argv) {
     const bool video = options.mode == Mode::video;
     const Folder folder = options.mode == Mode::frames ? openFolder(options.out, true)
                                                        : openFolder(folderOf(options.out), false);
-    if (video && !onPath("ffmpeg")) fail(1, "ffmpeg not found; install it with: apt-get install ffmpeg");
+    const std::string ffmpeg = video ? findOnPath("ffmpeg") : "";
+    if (video && ffmpeg.empty()) fail(1, "ffmpeg not found; install it with: apt-get install ffmpeg");
 
     loadData(chooseDataFolder(options));
     switch (options.mode) {
@@ -655,7 +669,7 @@ int main(int argc, char** argv) {
             // The loop's draws follow the volume's, as in the demo.
             std::vector<uint8_t> sound(NOISE_BYTES);
             noiseBuild(sound.data(), 1);
-            captureVideo(options, folder, sound);
+            captureVideo(options, folder, ffmpeg, sound);
             break;
         }
         case Mode::effect: captureEffects(options, folder); break;

@@ -1,8 +1,69 @@
-"""Starting, stopping and watching the demo as a real process."""
+"""Starting, stopping and watching the demo and the tools as real processes.
+
+No test may hang the suite: the test process adopts every orphan of the
+processes it starts (a child subreaper), so that `end_all` can find and end
+them all, however deep, and every wait here has a bound."""
+import ctypes
 import os
 import signal
 import subprocess
 import time
+import unittest
+
+PR_SET_CHILD_SUBREAPER = 36
+ctypes.CDLL(None, use_errno=True).prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0)
+
+
+def children(pid):
+    """The processes whose parent is `pid`, from every thread of it."""
+    found = []
+    try:
+        for task in os.listdir(f"/proc/{pid}/task"):
+            with open(f"/proc/{pid}/task/{task}/children") as f:
+                found += [int(x) for x in f.read().split()]
+    except OSError:
+        pass
+    return found
+
+
+def descendants(pid):
+    found, todo = [], children(pid)
+    while todo:
+        p = todo.pop()
+        found.append(p)
+        todo += children(p)
+    return found
+
+
+def end_all(timeout=30):
+    """Continues, then kills every process below this one, and reaps those it
+    adopted. A stopped process holds its pipes open until it is killed."""
+    deadline = time.monotonic() + timeout
+    while True:
+        left = descendants(os.getpid())
+        for p in left:
+            for signo in (signal.SIGCONT, signal.SIGKILL):
+                try:
+                    os.kill(p, signo)
+                except ProcessLookupError:
+                    pass
+        try:
+            while os.waitpid(-1, os.WNOHANG)[0] > 0:
+                pass
+        except ChildProcessError:
+            pass
+        if not left:
+            return
+        if time.monotonic() > deadline:
+            raise AssertionError(f"processes {left} would not end")
+        time.sleep(0.02)
+
+
+class ProcessTest(unittest.TestCase):
+    """A test whose processes, and theirs, all end with it."""
+
+    def setUp(self):
+        self.addCleanup(end_all)  # the last clean-up: after each test's own
 
 
 def start(binary, cwd, args=(), env_extra=None, display=None):

@@ -26,14 +26,10 @@ def run_without(*missing, seconds=1.5, make=lambda folder: None):
         proc = demo.start(BINARY, folder, env_extra=HEADLESS)
         time.sleep(seconds)
         proc.send_signal(signal.SIGTERM)  # SDL turns it into a quit event
-        try:
-            return demo.finish(proc, 30)
-        finally:
-            proc.kill()  # still there if start-up hung
-            proc.wait()
+        return demo.finish(proc, 30)
 
 
-class MissingAssets(unittest.TestCase):
+class MissingAssets(demo.ProcessTest):
     def check_runs_on(self, status, out, err):
         self.assertEqual(status, 0, err)
         self.assertTrue(all(re.fullmatch(r"\d+", x) for x in out.splitlines()), out)

@@ -4,6 +4,7 @@ import os
 import pty
 import re
 import resource
+import select
 import shutil
 import signal
 import subprocess
@@ -13,6 +14,9 @@ import time
 import unittest
 
 from PIL import Image
+
+sys.path.insert(0, os.path.dirname(__file__))
+import demo  # noqa: E402
 
 CAPTURE, DATA, VERSION = sys.argv[1], sys.argv[2], sys.argv[3]
 STOP_SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT, signal.SIGPIPE)
@@ -31,31 +35,24 @@ def text(result):
     return result.stderr.decode(errors="replace")
 
 
-STARTED = []
+FFMPEG = os.path.realpath(shutil.which("ffmpeg") or "ffmpeg")
 
 
 def start(*args, env=None):
-    proc = subprocess.Popen([CAPTURE, *args], cwd=DATA, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+    return subprocess.Popen([CAPTURE, *args], cwd=DATA, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                             stdin=subprocess.DEVNULL)
-    STARTED.append(proc)
-    return proc
 
 
-def stop_started():
-    """What a failed test left running (a render of 100,000 frames) goes."""
-    while STARTED:
-        proc = STARTED.pop()
-        if proc.poll() is None:
-            proc.kill()
-        proc.communicate()
-
-
-def children(pid):
-    try:
-        with open(f"/proc/{pid}/task/{pid}/children") as f:
-            return [int(x) for x in f.read().split()]
-    except OSError:
-        return []
+def running_ffmpeg(pid):
+    """The child of `pid` that is FFmpeg already, not a copy of its parent
+    still on its way to exec."""
+    for child in demo.children(pid):
+        try:
+            if os.readlink(f"/proc/{child}/exe") == FFMPEG:
+                return child
+        except OSError:
+            pass
+    return None
 
 
 def wait_until(condition, what, timeout=120):
@@ -69,17 +66,18 @@ def wait_until(condition, what, timeout=120):
 def video_frames(path):
     """Packets of the first video stream: its frame count, without decoding."""
     out = subprocess.run(["ffprobe", "-v", "error", "-select_streams", "v", "-count_packets", "-show_entries",
-                          "stream=nb_read_packets", "-of", "csv=p=0", path], capture_output=True, text=True, check=True)
+                          "stream=nb_read_packets", "-of", "csv=p=0", path], capture_output=True, text=True, check=True,
+                         timeout=120)
     return int(out.stdout)
 
 
 def first_picture(path):
     raw = subprocess.run(["ffmpeg", "-v", "error", "-i", path, "-frames:v", "1", "-f", "rawvideo", "-pix_fmt",
-                          "rgb24", "-"], capture_output=True, check=True).stdout
+                          "rgb24", "-"], capture_output=True, check=True, timeout=120).stdout
     return Image.frombytes("RGB", (1280, 720), raw)
 
 
-class Errors(unittest.TestCase):
+class Errors(demo.ProcessTest):
     def assertFails(self, result, status, message):
         self.assertEqual(result.returncode, status, text(result))
         self.assertIn(message, text(result))
@@ -169,7 +167,7 @@ class Errors(unittest.TestCase):
             self.assertEqual(os.listdir(out), [])
 
 
-class Conventions(unittest.TestCase):
+class Conventions(demo.ProcessTest):
     def test_help_and_version_go_to_standard_output(self):
         for flag in ("--help", "-h"):
             result = capture(flag)
@@ -225,9 +223,7 @@ class Conventions(unittest.TestCase):
             self.assertEqual(sorted(os.listdir(work)), ["from-data", "shots"])
 
 
-class Output(unittest.TestCase):
-    tearDown = staticmethod(stop_started)
-
+class Output(demo.ProcessTest):
     def test_a_long_soundtrack_needs_no_scratch_space(self):
         # Two frames at 0.01 a second: 200 s of sound, the loop played 16.8 times.
         with tempfile.TemporaryDirectory() as out, tempfile.TemporaryDirectory() as tmp:
@@ -236,7 +232,7 @@ class Output(unittest.TestCase):
             self.assertEqual(result.returncode, 0, text(result))
             self.assertEqual(os.listdir(tmp), [])
             sound = subprocess.run(["ffmpeg", "-v", "error", "-i", video, "-map", "0:a", "-f", "s16le", "-"],
-                                   capture_output=True, check=True).stdout
+                                   capture_output=True, check=True, timeout=120).stdout
             self.assertEqual(len(sound), 200 * 22050 * 4)
             self.assertEqual(sound[:1048576], sound[1048576:2 * 1048576])
 
@@ -274,7 +270,7 @@ class Output(unittest.TestCase):
                     self.assertEqual(first_picture(os.path.join(out, name)).tobytes(), png.convert("RGB").tobytes())
 
 
-class Progress(unittest.TestCase):
+class Progress(demo.ProcessTest):
     def test_without_a_terminal_one_line_at_the_end(self):
         with tempfile.TemporaryDirectory() as out:
             video = os.path.join(out, "v.mkv")
@@ -289,8 +285,10 @@ class Progress(unittest.TestCase):
             proc = subprocess.Popen([CAPTURE, "--frames", "1:20", "--rate", "30", "--out", os.path.join(out, "v.mkv")],
                                     cwd=DATA, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=terminal)
             os.close(terminal)
-            shown = b""
-            while True:
+            shown, deadline = b"", time.monotonic() + 300
+            while time.monotonic() < deadline:
+                if not select.select([main], [], [], 1)[0]:
+                    continue
                 try:
                     chunk = os.read(main, 4096)
                 except OSError:  # EIO: the terminal's other end is closed
@@ -304,12 +302,11 @@ class Progress(unittest.TestCase):
             self.assertIn("\nwrote ", shown.decode())
 
 
-class Signals(unittest.TestCase):
+class Signals(demo.ProcessTest):
     """Each stop signal in each phase: the run ends with 128 + the signal's
     number, FFmpeg gone, nothing left behind. How long each stop took is
     printed at the end (a figure, not a check: the machine may be busy); the
     wait for the process is only a guard against a hang."""
-    tearDown = staticmethod(stop_started)
     stop_seconds = []
 
     @classmethod
@@ -320,7 +317,7 @@ class Signals(unittest.TestCase):
                   file=sys.stderr)
 
     def check_stopped(self, proc, signo, out, tmp, before=lambda: None):
-        ffmpeg = children(proc.pid)
+        ffmpeg = demo.children(proc.pid)
         before()
         sent = time.monotonic()
         proc.send_signal(signo)
@@ -360,10 +357,10 @@ class Signals(unittest.TestCase):
     def test_while_ffmpeg_reads_nothing(self):
         def blocked(signo, out, tmp):
             proc = self.start_long_video(out, tmp)
-            wait_until(lambda: children(proc.pid), "ffmpeg")
+            wait_until(lambda: running_ffmpeg(proc.pid), "ffmpeg")
 
             def stop_ffmpeg():
-                os.kill(children(proc.pid)[0], signal.SIGSTOP)
+                os.kill(running_ffmpeg(proc.pid), signal.SIGSTOP)
                 time.sleep(1)  # the socket fills up; the capture waits in send()
             self.check_stopped(proc, signo, out, tmp, stop_ffmpeg)
         self.run_phases(blocked)
@@ -379,4 +376,4 @@ class Signals(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    unittest.main(argv=sys.argv[:1], verbosity=2)
+    unittest.main(argv=sys.argv[:1] + sys.argv[4:], verbosity=2)

@@ -18,7 +18,7 @@ HEADLESS = {"SDL_VIDEODRIVER": "dummy", "SDL_AUDIODRIVER": "dummy"}
 REPORTS = 2  # frame-rate lines to wait for: the first one may come right after loading
 
 
-class Emulated(unittest.TestCase):
+class Emulated(demo.ProcessTest):
     def test_runs_from_data_reports_frame_rates_and_quits_on_sigterm(self):
         proc = demo.start(EMULATOR[0], DATA, args=[*EMULATOR[1:], BINARY], env_extra=HEADLESS)
         lines = []

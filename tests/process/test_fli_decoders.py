@@ -11,6 +11,9 @@ import unittest
 import numpy as np
 from PIL import Image
 
+sys.path.insert(0, os.path.dirname(__file__))
+import demo  # noqa: E402
+
 FLI_DUMP, MAKE_ROBOTRK, DATA, TEST_FLI = sys.argv[1:5]
 ROBOTRK = os.path.join(DATA, "robotrk.fli")
 SLOT = 320 * 200
@@ -46,7 +49,8 @@ def first_palette_change(path):
 
 def ours(path, first, last):
     """Slots first..last as an array of words, one row a slot."""
-    out = subprocess.run([FLI_DUMP, path, str(first), str(last)], stdout=subprocess.PIPE, check=True).stdout
+    out = subprocess.run([FLI_DUMP, path, str(first), str(last)], stdout=subprocess.PIPE, check=True,
+                         timeout=120).stdout
     return np.frombuffer(out, dtype="<u4").reshape(-1, SLOT)
 
 
@@ -59,7 +63,7 @@ def ffmpeg_frames(path):
         if len(raw) < SLOT * 4:
             break
         yield np.frombuffer(raw, dtype="<u4") & 0xFFFFFF
-    proc.wait()
+    proc.wait(timeout=60)
 
 
 def widened(words):
@@ -72,7 +76,7 @@ def pillow_words(im):
     return rgb[:, 0] << 16 | rgb[:, 1] << 8 | rgb[:, 2]
 
 
-class AgainstFFmpeg(unittest.TestCase):
+class AgainstFFmpeg(demo.ProcessTest):
     def check(self, path, expected_frames):
         slots = ours(path, 1, ANIM_FRAMES)
         count = 0
@@ -125,7 +129,7 @@ class Robotrk(unittest.TestCase):
     def test_tool_makes_the_same_bytes(self):
         with tempfile.TemporaryDirectory() as tmp:
             out = os.path.join(tmp, "robotrk.fli")
-            subprocess.run([MAKE_ROBOTRK, out], check=True)
+            subprocess.run([MAKE_ROBOTRK, out], check=True, timeout=300)
             made = open(out, "rb").read()
         kept = open(ROBOTRK, "rb").read()
         self.assertEqual(hashlib.sha256(made).hexdigest(), hashlib.sha256(kept).hexdigest(),

@@ -22,7 +22,7 @@ def run_for(seconds, cwd=DATA, env=HEADLESS):
     return demo.finish(proc, 30)
 
 
-class Headless(unittest.TestCase):
+class Headless(demo.ProcessTest):
     def test_runs_from_data_and_reports_frame_rates(self):
         status, out, err, _ = run_for(3.5)
         self.assertEqual(status, 0, err)

@@ -23,7 +23,7 @@ DATA_FILES = ["fonts16.bin", "robotrk.fli", "tarnwhisk.bmp"]
 ICON_SIZES = [16, 32, 48, 64, 128, 256]
 
 
-class Tarball(unittest.TestCase):
+class Tarball(demo.ProcessTest):
     @classmethod
     def setUpClass(cls):
         cls.tmp = tempfile.mkdtemp(prefix="velmorante-install-")
@@ -38,7 +38,7 @@ class Tarball(unittest.TestCase):
         cls.tarball = tarballs[0]
         cls.prefix = os.path.join(cls.tmp, "some prefix")
         os.makedirs(cls.prefix)
-        subprocess.run(["tar", "-xzf", cls.tarball, "-C", cls.prefix, "--strip-components=1"], check=True)
+        subprocess.run(["tar", "-xzf", cls.tarball, "-C", cls.prefix, "--strip-components=1"], check=True, timeout=120)
         cls.elsewhere = os.path.join(cls.tmp, "elsewhere")
         os.makedirs(cls.elsewhere)
 
@@ -66,7 +66,8 @@ class Tarball(unittest.TestCase):
 
     # ---- What is where ----------------------------------------------------------------
     def test_the_tarball_holds_one_folder_named_after_the_version(self):
-        names = subprocess.run(["tar", "-tzf", self.tarball], capture_output=True, text=True, check=True).stdout
+        names = subprocess.run(["tar", "-tzf", self.tarball], capture_output=True, text=True, check=True,
+                               timeout=120).stdout
         tops = {n.split("/")[0] for n in names.split()}
         self.assertEqual(tops, {f"velmorante-{VERSION}-linux-{os.uname().machine}"})
 
@@ -81,7 +82,7 @@ class Tarball(unittest.TestCase):
 
     def test_the_desktop_entry_validates_and_names_what_is_installed(self):
         entry = self.path("share", "applications", "velmorante.desktop")
-        checked = subprocess.run(["desktop-file-validate", entry], capture_output=True, text=True)
+        checked = subprocess.run(["desktop-file-validate", entry], capture_output=True, text=True, timeout=60)
         self.assertEqual(checked.returncode, 0, checked.stdout + checked.stderr)
         self.assertEqual(checked.stdout + checked.stderr, "")
         with open(entry) as f:

@@ -19,7 +19,7 @@ DISK_DELAY_MS = "10"  # one 16 KiB device buffer every 10 ms: about 18 times rea
 
 def expected_loop(folder):
     path = os.path.join(folder, "expected.raw")
-    subprocess.run([REFERENCE, path], check=True)
+    subprocess.run([REFERENCE, path], check=True, timeout=120)
     with open(path, "rb") as f:
         loop = f.read()
     assert len(loop) == LOOP_BYTES
@@ -60,7 +60,7 @@ def capture(path, lead, seconds):
         return status, out, err, f.read()
 
 
-class Sound(unittest.TestCase):
+class Sound(demo.ProcessTest):
     def test_the_mixer_plays_the_loop_byte_for_byte_over_and_over(self):
         with tempfile.TemporaryDirectory() as tmp:
             loop = expected_loop(tmp)

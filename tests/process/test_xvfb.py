@@ -27,8 +27,9 @@ def on(display, *cmd):
     return subprocess.run(list(cmd), env={**os.environ, "DISPLAY": display}, capture_output=True, timeout=30)
 
 
-class RealWindow(unittest.TestCase):
+class RealWindow(demo.ProcessTest):
     def setUp(self):
+        super().setUp()
         self.x = demo.Xvfb()
         self.addCleanup(self.x.close)
 
@@ -61,7 +62,8 @@ class RealWindow(unittest.TestCase):
         proc = self.start()
         window = find_window(self.x.display)
         time.sleep(0.5)
-        self.assertEqual(subprocess.run([WM_CLOSE, window], env={**os.environ, "DISPLAY": self.x.display}).returncode, 0)
+        self.assertEqual(subprocess.run([WM_CLOSE, window], env={**os.environ, "DISPLAY": self.x.display},
+                                        timeout=30).returncode, 0)
         status, _, err, waited = demo.finish(proc, 10)
         self.assertEqual(status, 0, err)
         self.assertLess(waited, 2.0)
@@ -76,7 +78,7 @@ class RealWindow(unittest.TestCase):
         self.assertEqual(demo.finish(proc, 10)[0], 0)
 
 
-class FullScreen(unittest.TestCase):
+class FullScreen(demo.ProcessTest):
     def test_an_argument_asks_for_full_screen(self):
         # A 1024 x 768 screen has no 1280 x 720 full-screen mode, while a window
         # of that size opens on it: the refusal shows that full screen was asked.
