@@ -1,6 +1,6 @@
 # SDL 1.2 and SDL_mixer 1.2 for the WebAssembly build: the program compiles
 # against their real headers (Debian's libsdl1.2-dev and libsdl-mixer1.2-dev,
-# the same on every architecture), and src/Plasma_web.cpp implements the calls
+# the same on every architecture), and src/web/sdl.cpp implements the calls
 # it makes on the page. Emscripten's own SDL headers are SDL 1.3's, with other
 # event numbers and surface fields, so they must not be the ones found.
 #

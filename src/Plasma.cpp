@@ -11,7 +11,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "Extended.h"
 #include "FLIplay.h"
+#ifdef VELMORANTE_AVX2
+#include "x86/x86.h"
+#endif
 
 // ---- Demo shell -----------------------------------------------------------------
 SDL_Surface* screen;
@@ -477,7 +481,7 @@ void rotozoomerReference(SDL_Surface* surface, float angle, float zoom) {
 }
 
 void rotozoomer(SDL_Surface* surface, float angle, float zoom) {
-#if VELMORANTE_AVX2
+#ifdef VELMORANTE_AVX2
     if (rotozoomerAvx2(surface, rotozoomSteps(angle, zoom))) return;
 #endif
     rotozoomerReference(surface, angle, zoom);

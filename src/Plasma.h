@@ -5,16 +5,24 @@
 // device, Init loads the font, the texture and the animation volume,
 // initNoise starts the sound loop, and Demo draws Script(kk) frame after frame
 // until Escape or a quit event. The last section holds what only the tests,
-// the tools and the platform-specific source files use.
+// the tools and the faster versions of the effects use.
 #pragma once
 
 #include <SDL/SDL.h>
+
+#include <cstddef>
 #include <cstdint>
 
 // ---- Demo shell ---------------------------------------------------------------
 constexpr int SCREEN_W = 1280;  // display width, pixels
 constexpr int SCREEN_H = 720;   // display height, rows
 constexpr int SCREEN_BPP = 32;
+constexpr size_t SCREEN_BYTES = static_cast<size_t>(SCREEN_W) * SCREEN_H * 4;  // 3,686,400: a whole picture
+// Every picture is 32-bit words 0x00RRGGBB: the volume, the palette, every
+// effect's pixels and the display's, with these channel masks.
+constexpr uint32_t RED_MASK = 0x00FF0000;
+constexpr uint32_t GREEN_MASK = 0x0000FF00;
+constexpr uint32_t BLUE_MASK = 0x000000FF;
 constexpr char CAPTION[] = "Velmorante";
 constexpr int AUDIO_RATE = 22050;   // sample frames a second
 constexpr int AUDIO_CHANNELS = 2;    // stereo, 16-bit samples
@@ -128,7 +136,7 @@ void plasma(SDL_Surface* surface);
 // Rows are stepped by the pitch.
 void rotozoomer(SDL_Surface* surface, float angle, float zoom);
 
-// ---- For the tests, the tools and the effects' own source files ---------------
+// ---- For the tests, the tools and the faster versions of the effects ----------
 // Locks the display surface for drawing; SDL_LockSurface unless a test puts
 // in one of its own (SDL never refuses a lock on the surfaces it gives us).
 extern int (*lockSurface)(SDL_Surface*);
@@ -175,37 +183,6 @@ void rotozoomerReference(SDL_Surface* surface, float angle, float zoom);
 // Pixels `first` .. `cols` - 1 of one such row; (u, v) is the row's start,
 // one step left of column 0. Coordinates wrap as 32-bit unsigned values.
 void rotozoomRowReference(uint32_t* out, int first, int cols, uint32_t u, uint32_t v, RotoSteps s);
-// The same picture eight pixels at a time (Plasma_avx2.cpp, x86-64 builds
-// only); false, with nothing drawn, when the processor has no AVX2.
-bool rotozoomerAvx2(SDL_Surface* surface, RotoSteps s);
-
-// ---- Extended precision, the same on every machine -----------------------------
-// The program's extended-precision steps, in software: x87's format with its
-// 64-bit significand, every result rounded to nearest, ties to even (x87's
-// long double does the same on x86; elsewhere long double is wider). Values
-// are finite and their exponent range is not limited (Plasma_extended.cpp).
-struct Extended {
-    bool negative;
-    uint64_t significand;  // top bit set, or 0 for zero
-    int32_t exponent;      // the value is significand * 2^exponent
-    Extended() = default;
-    constexpr Extended(bool negative_, uint64_t significand_, int32_t exponent_)
-        : negative(negative_), significand(significand_), exponent(exponent_) {}
-    Extended(double d);  // exact; d finite
-};
-Extended operator+(Extended a, Extended b);
-Extended operator-(Extended a, Extended b);
-Extended operator*(Extended a, Extended b);
-Extended operator/(Extended a, Extended b);  // b not 0
-Extended operator-(Extended a);
-Extended abs(Extended a);
-double toDouble(Extended a);  // rounded to nearest, ties to even
-float toFloat(Extended a);    // likewise, straight from the 64-bit significand
-int64_t truncated(Extended a);  // toward zero; beyond 64 bits saturated
-// toDouble(Extended(n) / Extended(d)), most often by a double division: d not 0.
-double quotientToDouble(double n, double d);
-// truncated(Extended(a) * Extended(b)), in one call for the per-byte and per-row loops.
-int64_t truncatedProduct(double a, double b);
 
 // Row i of a surface, stepped by its pitch.
 inline uint32_t* surfaceRow(SDL_Surface* surface, int i) {
@@ -220,39 +197,3 @@ inline uint32_t* pastLastPixel(SDL_Surface* surface, int rows, int cols) {
     if (rows <= 0 || cols <= 0) return static_cast<uint32_t*>(surface->pixels);
     return surfaceRow(surface, rows - 1) + cols;
 }
-
-// ---- The browser's platform (Plasma_web.cpp, WebAssembly builds only) ----------
-// SDL 1.2 there is the page's: SDL_Flip hands the display to the canvas. These
-// are its parts that the tests reach.
-
-// The 0x00RRGGBB words of `s` as the canvas takes them: bytes R, G, B, 255 a
-// pixel, w words a row, rows packed from row 0.
-void toCanvasBytes(const SDL_Surface* s, uint32_t* out);
-
-// SHA-256 (FIPS 180-4), fed in parts: the hash of the frame that ?stop=N asks for.
-constexpr int SHA256_BLOCK = 64;  // bytes a compression step takes
-constexpr int SHA256_HEX = 64;    // lowercase hex digits of a hash
-struct Sha256 {
-    uint32_t state[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
-                         0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
-    uint8_t block[SHA256_BLOCK];  // bytes waiting for a whole block
-    int filled = 0;
-    uint64_t bytes = 0;           // bytes added so far
-};
-void sha256Add(Sha256& h, const uint8_t* data, size_t n);
-// Ends the hash and writes it as 64 lowercase hex digits and a terminator.
-void sha256Hex(Sha256& h, char hex[SHA256_HEX + 1]);
-// The hash of the pixel words of `s`, row 0 first, w words a row (the bytes
-// between rows left out): 3,686,400 bytes for the display.
-void surfaceSha256(const SDL_Surface* s, char hex[SHA256_HEX + 1]);
-
-// SDL 1.2's key symbol for a browser key code (KeyboardEvent.keyCode);
-// SDLK_UNKNOWN for a key it has no symbol for here.
-SDLKey keySymbol(int keyCode);
-// SDL_Flip's hand-over: the display's picture to the page's canvas, as frame
-// kk. The page may call it while the loop waits for its turn (its benchmark
-// does, to time the hand-over alone); without a page or a display, nothing.
-extern "C" void pageShowDisplay();
-// A key pressed (down != 0) or released on the page, queued as an SDL key
-// event; page.js calls it. A full queue drops it, as SDL does.
-extern "C" void pageKey(int down, int keyCode);

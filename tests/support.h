@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "Extended.h"
 #include "FLIplay.h"
 #include "Plasma.h"
 #include "noise_reference.h"

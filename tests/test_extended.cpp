@@ -10,7 +10,7 @@
 #include <limits>
 #include <random>
 
-#include "Plasma.h"
+#include "Extended.h"
 
 namespace {
 

@@ -2,11 +2,12 @@
 // program, waits for a click or a key (browsers let a page make sound only
 // after one), puts the files in the program's working folder and runs main().
 // From then on the program is the desktop's: its SDL calls land in
-// src/Plasma_web.cpp, which calls back here through Module.page to show
-// frames, play the sound loop and give the browser its turn after each frame.
+// src/web/sdl.cpp, which calls back here through Module.page to show frames,
+// play the sound loop and give the browser its turn after each frame.
 //
 // index.html?stop=N draws frames 1 to N, leaves frame N on the canvas and
-// writes the SHA-256 of its 0x00RRGGBB words into #frame-sha256.
+// writes the SHA-256 of its 0x00RRGGBB words into #frame-sha256, hashed by
+// the browser (crypto.subtle: a secure context, such as a page on localhost).
 'use strict';
 
 (function () {
@@ -203,10 +204,19 @@
       state.frame = frame;
       if (++state.framesShown === 1) firstFrameShown();
     },
-    frameHash(frame, hex) {
+    // words: a copy of frame N's 0x00RRGGBB words, row 0 first.
+    stopReached(frame, words) {
       $('stop-frame').textContent = count(frame);
-      $('frame-sha256').textContent = hex;
       $('stop-line').hidden = false;
+      const shown = $('frame-sha256');
+      if (!window.crypto || !crypto.subtle) {
+        shown.textContent = 'not available: the browser hashes only in a secure context ' +
+          '(https, or a page on localhost or 127.0.0.1)';
+        return;
+      }
+      crypto.subtle.digest('SHA-256', words).then((h) => {
+        shown.textContent = [...new Uint8Array(h)].map((b) => b.toString(16).padStart(2, '0')).join('');
+      });
     },
     openAudio(rate, channels) {
       const AudioContextClass = window.AudioContext || window.webkitAudioContext;

@@ -1,12 +1,8 @@
-// Plasma_web: the platform under the program in the browser (WebAssembly).
-//
-// The program speaks SDL 1.2 and SDL_mixer 1.2, compiled against their own
-// headers. Here are the calls it makes, with SDL 1.2's semantics, on top of the
-// page around it (src/web/page.js): the display is a surface of 0x00RRGGBB
-// words that SDL_Flip hands to the page's canvas, keys come from the page, and
-// the sound loop plays through Web Audio. Emscripten's own SDL emulation is
-// not used: its surfaces are RGBA (red and blue would swap), it reads the whole
-// canvas back at every lock, and its mixer cannot play raw chunks.
+// The page's SDL 1.2 and SDL_mixer 1.2: the calls the program makes, with SDL
+// 1.2's semantics, compiled against SDL's own headers. Emscripten's own SDL
+// emulation is not used: its surfaces are RGBA (red and blue would swap), it
+// reads the whole canvas back at every lock, and its mixer cannot play raw
+// chunks.
 //
 // SDL_Flip is also where the frame loop gives the browser its turn: after each
 // frame shown it yields (ASYNCIFY), so the page paints and takes keys while the
@@ -23,6 +19,7 @@
 #include <cstring>
 
 #include "Plasma.h"
+#include "web/web.h"
 
 // ---- The page's side (src/web/page.js); called only when there is a page ----
 EM_JS(int, pageAttached, (), { return Module.page ? 1 : 0; });
@@ -32,7 +29,8 @@ EM_JS(void, pageSetCaption, (const char* title), { Module.page.setCaption(UTF8To
 EM_JS(void, pageShowCursor, (int shown), { Module.page.showCursor(shown != 0); });
 EM_JS(void, pageShowFrame, (const uint8_t* rgba, int w, int h, int32_t frame),
       { Module.page.showFrame(HEAPU8.subarray(rgba, rgba + w * h * 4), w, h, frame); });
-EM_JS(void, pageFrameHash, (int32_t frame, const char* hex), { Module.page.frameHash(frame, UTF8ToString(hex)); });
+EM_JS(void, pageStopReached, (int32_t frame, const uint8_t* words, uint32_t n),
+      { Module.page.stopReached(frame, HEAPU8.slice(words, words + n)); });
 EM_JS(int, pageOpenAudio, (int rate, int channels), { return Module.page.openAudio(rate, channels) ? 1 : 0; });
 EM_JS(void, pagePlayLoop, (const uint8_t* bytes, uint32_t n), { Module.page.playLoop(HEAPU8.slice(bytes, bytes + n)); });
 EM_JS(void, pageCloseAudio, (), { Module.page.closeAudio(); });
@@ -174,7 +172,7 @@ SDL_Surface* SDL_SetVideoMode(int w, int h, int bpp, Uint32) {
     const size_t words = static_cast<size_t>(w) * h;
     uint32_t* pixels = static_cast<uint32_t*>(calloc(words, sizeof(uint32_t)));
     uint32_t* rgba = static_cast<uint32_t*>(calloc(words, sizeof(uint32_t)));
-    SDL_PixelFormat* format = newFormat(0xFF0000, 0x00FF00, 0x0000FF, 0);  // 0x00RRGGBB
+    SDL_PixelFormat* format = newFormat(RED_MASK, GREEN_MASK, BLUE_MASK, 0);  // the program's words, as they are
     display = pixels && rgba && format ? newSurface(pixels, w, h, w * PIXEL_BYTES, format) : nullptr;
     if (!display) {
         free(pixels), free(rgba), free(format);
@@ -210,7 +208,7 @@ static double lastYield;  // emscripten_get_now() at the last yield
 
 static void yieldToPage() {
     lastYield = emscripten_get_now();
-    pageYield(kk);
+    pageYield(pageFrameReached());
 }
 
 // One row: 0x00RRGGBB words to bytes R, G, B, 255. The two rows never overlap,
@@ -227,40 +225,31 @@ void toCanvasBytes(const SDL_Surface* s, uint32_t* out) {
         rowToCanvasBytes(surfaceRow(const_cast<SDL_Surface*>(s), y), out + static_cast<size_t>(y) * s->w, s->w);
 }
 
-void surfaceSha256(const SDL_Surface* s, char hex[SHA256_HEX + 1]) {
-    Sha256 h;
-    for (int y = 0; y < s->h; y++)
-        sha256Add(h, reinterpret_cast<const uint8_t*>(surfaceRow(const_cast<SDL_Surface*>(s), y)),
-                  static_cast<size_t>(s->w) * PIXEL_BYTES);
-    sha256Hex(h, hex);
-}
+static void requestQuit();
 
-// The frame ?stop=N asked for is on the canvas: its hash goes to the page, and
-// a quit event ends the loop as closing the window would (a full queue, which
-// the loop drains at every frame, ends it through the flag directly).
-static void reportStopFrame() {
-    char hex[SHA256_HEX + 1];
-    surfaceSha256(display, hex);
-    pageFrameHash(kk, hex);
-    SDL_Event quit = {};
-    quit.type = SDL_QUIT;
-    if (SDL_PushEvent(&quit) != 0) exw = 1;
+// The frame ?stop=N asked for is on the canvas: its words go to the page, which
+// hashes them, and the run ends as closing the window would end it.
+static void reportStopFrame(int32_t frame) {
+    pageStopReached(frame, static_cast<const uint8_t*>(display->pixels),
+                    static_cast<uint32_t>(display->h) * display->pitch);
+    requestQuit();
 }
 
 EMSCRIPTEN_KEEPALIVE void pageShowDisplay() {
     if (!display || !page) return;
     toCanvasBytes(display, displayRgba);
-    pageShowFrame(reinterpret_cast<const uint8_t*>(displayRgba), display->w, display->h, kk);
+    pageShowFrame(reinterpret_cast<const uint8_t*>(displayRgba), display->w, display->h, pageFrameReached());
 }
 
 int SDL_Flip(SDL_Surface* s) {
     if (s != display || !page) return 0;
-    if (stopFrame > 0 && kk < stopFrame) {
+    const int32_t frame = pageFrameReached();
+    if (stopFrame > 0 && frame < stopFrame) {
         if (emscripten_get_now() - lastYield >= UNSHOWN_YIELD_MS) yieldToPage();
         return 0;
     }
     pageShowDisplay();
-    if (stopFrame > 0 && kk == stopFrame) reportStopFrame();
+    if (stopFrame > 0 && frame == stopFrame) reportStopFrame(frame);
     yieldToPage();
     return 0;
 }
@@ -285,6 +274,14 @@ constexpr int EVENT_QUEUE = 128;  // SDL 1.2 holds as many
 
 static SDL_Event events[EVENT_QUEUE];
 static int eventHead, eventCount;
+static bool quitPending;  // a quit that found the queue full: it comes after what the queue holds
+
+// A quit event, as closing the window gives; never lost to a full queue.
+static void requestQuit() {
+    SDL_Event quit = {};
+    quit.type = SDL_QUIT;
+    if (SDL_PushEvent(&quit) != 0) quitPending = true;
+}
 
 int SDL_PushEvent(SDL_Event* event) {
     if (eventCount == EVENT_QUEUE) {
@@ -296,6 +293,14 @@ int SDL_PushEvent(SDL_Event* event) {
 }
 
 int SDL_PollEvent(SDL_Event* event) {
+    if (eventCount == 0 && quitPending) {
+        if (event) {
+            *event = {};
+            event->type = SDL_QUIT;
+            quitPending = false;
+        }
+        return 1;
+    }
     if (eventCount == 0) return 0;
     if (event) {
         *event = events[eventHead];
@@ -433,64 +438,9 @@ void SDL_QuitSubSystem(Uint32 flags) {
 // The page is told the program has ended; the canvas keeps the last frame.
 void SDL_Quit() {
     Mix_CloseAudio();
-    if (page) pageClosed(kk);
+    if (page) pageClosed(pageFrameReached());
     closeDisplay();
     eventHead = eventCount = 0;
+    quitPending = false;
     ticksStart = -1;
-}
-
-// ---- SHA-256 (FIPS 180-4), for the frame ?stop=N asks for -------------------------------
-static constexpr uint32_t SHA256_K[64] = {
-    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
-    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
-    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
-    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
-    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
-    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
-    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
-    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
-
-static inline uint32_t rotr(uint32_t x, int n) { return x >> n | x << (32 - n); }
-
-static void sha256Block(Sha256& h, const uint8_t* p) {
-    uint32_t w[64];
-    for (int i = 0; i < 16; i++)
-        w[i] = static_cast<uint32_t>(p[4 * i]) << 24 | static_cast<uint32_t>(p[4 * i + 1]) << 16 |
-               static_cast<uint32_t>(p[4 * i + 2]) << 8 | p[4 * i + 3];
-    for (int i = 16; i < 64; i++) {
-        const uint32_t s0 = rotr(w[i - 15], 7) ^ rotr(w[i - 15], 18) ^ w[i - 15] >> 3;
-        const uint32_t s1 = rotr(w[i - 2], 17) ^ rotr(w[i - 2], 19) ^ w[i - 2] >> 10;
-        w[i] = w[i - 16] + s0 + w[i - 7] + s1;
-    }
-    uint32_t a = h.state[0], b = h.state[1], c = h.state[2], d = h.state[3];
-    uint32_t e = h.state[4], f = h.state[5], g = h.state[6], k = h.state[7];
-    for (int i = 0; i < 64; i++) {
-        const uint32_t t1 = k + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + ((e & f) ^ (~e & g)) + SHA256_K[i] + w[i];
-        const uint32_t t2 = (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
-        k = g, g = f, f = e, e = d + t1, d = c, c = b, b = a, a = t1 + t2;
-    }
-    h.state[0] += a, h.state[1] += b, h.state[2] += c, h.state[3] += d;
-    h.state[4] += e, h.state[5] += f, h.state[6] += g, h.state[7] += k;
-}
-
-void sha256Add(Sha256& h, const uint8_t* data, size_t n) {
-    for (size_t i = 0; i < n; i++) {
-        h.block[h.filled++] = data[i];
-        if (h.filled == SHA256_BLOCK) {
-            sha256Block(h, h.block);
-            h.filled = 0;
-        }
-    }
-    h.bytes += n;
-}
-
-void sha256Hex(Sha256& h, char hex[SHA256_HEX + 1]) {
-    const uint64_t bits = h.bytes * 8;
-    const uint8_t one = 0x80, zero = 0;
-    sha256Add(h, &one, 1);
-    while (h.filled != SHA256_BLOCK - 8) sha256Add(h, &zero, 1);
-    uint8_t length[8];
-    for (int i = 0; i < 8; i++) length[i] = static_cast<uint8_t>(bits >> (56 - 8 * i));
-    sha256Add(h, length, 8);
-    for (int i = 0; i < 8; i++) snprintf(hex + 8 * i, 9, "%08x", h.state[i]);
 }

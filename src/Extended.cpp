@@ -1,17 +1,13 @@
-// Extended precision in software: x87's 64-bit significand, rounded to
-// nearest, ties to even, on every machine.
-//
-// The effects and the sound form some products, sums and quotients in
-// extended precision before rounding them to double or truncating them. x87's
-// 80-bit long double does that on x86; on arm64 and in WebAssembly long double
-// is IEEE binary128, whose wider results can round or truncate differently.
-// These few operations give x87's results everywhere, from integer arithmetic.
+// Extended: x87's extended-precision results on every machine, from integer
+// arithmetic. The effects and the sound form some products, sums and
+// quotients in extended precision before rounding them to double or
+// truncating them; these few operations are all they need.
+#include "Extended.h"
+
 #include <bit>
 #include <cmath>
 #include <cstring>
 #include <utility>
-
-#include "Plasma.h"
 
 using u128 = unsigned __int128;
 

@@ -1,15 +1,13 @@
 // The rotozoomer on x86-64 processors with AVX2: the picture of
 // rotozoomerReference, word for word, eight pixels at a time. Built only for
 // x86-64; the processor is asked at run time.
-#include <SDL/SDL.h>
+#include "x86/x86.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <immintrin.h>
 #include <sys/mman.h>
-
-#include "Plasma.h"
 
 // A filtered pixel reads a window of 2 x 2 texels in three planes: twelve
 // bytes. The two window tables hold each window's twelve bytes in one run, so
