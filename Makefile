@@ -1,7 +1,10 @@
 # make run    installs what the demo needs, builds the demo alone, starts it from data/
-# make test   installs the rest, then a short libFuzzer run of the frame walk,
-#             every test on a Release build, and every test again under
-#             AddressSanitizer + UndefinedBehaviorSanitizer; one line at the end
+# make test   installs the rest, then four timed steps: a short libFuzzer run of
+#             the frame walk; every test on a Release build; the unit tests and
+#             the tests that feed the programs hostile input again under
+#             AddressSanitizer + UndefinedBehaviorSanitizer; the WebAssembly
+#             build's unit tests under node and the page in headless Chromium.
+#             One line at the end.
 # make bench  the benchmarks in about a minute, then a table of each figure
 #             beside a baseline of the same run; BENCH=full for the long run
 # make package  a Debian package and a tarball in build/package/ (then lintian)
@@ -9,7 +12,7 @@
 # make test-arm64  (not part of make test) cross-builds the library, the demo
 #             and the unit tests for arm64 and runs them, and the demo, under qemu
 # make web    the WebAssembly page in build/web; make web-serve serves it on
-#             127.0.0.1:8000; make test-web runs its tests (part of make test);
+#             127.0.0.1:8000; make test-web runs its tests (a step of make test);
 #             make bench-web measures it in headless Chromium
 RELEASE := build/release
 SANITIZE := build/sanitize
@@ -20,13 +23,16 @@ BENCH ?= quick
 JOBS ?= $(shell nproc)
 SANITIZER_ENV := ASAN_OPTIONS=detect_leaks=0:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 DEPS := sh tools/install-deps.sh
+# A default time limit for any test without one of its own.
+CTEST := ctest --output-on-failure --timeout 900 -j $(JOBS)
 
-.PHONY: all build build-demo build-bench build-sanitize build-fuzz build-dist build-arm64 run test test-release \
-	test-sanitize test-fuzz test-arm64 bench package install clean
+.PHONY: all build build-demo build-tools build-tests build-bench build-sanitize build-fuzz build-dist build-arm64 \
+	run test test-release test-sanitize test-fuzz test-arm64 bench package install clean
 .PHONY: web build-wasm web-serve test-web bench-web
 
 all: build
 
+# The Release build, configured with the parts named on top of what its cache holds.
 configure-release = cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release $(1) >/dev/null
 
 build-demo:
@@ -34,9 +40,20 @@ build-demo:
 	@$(call configure-release)
 	@cmake --build $(RELEASE) -j $(JOBS) --target velmorante
 
+# Everything of the desktop build: the demo, the tools, the tests, the benchmarks.
 build:
 	@$(DEPS) test bench
 	@$(call configure-release,-DVELMORANTE_TOOLS=ON -DVELMORANTE_TESTS=ON -DVELMORANTE_BENCH=ON)
+	@cmake --build $(RELEASE) -j $(JOBS)
+
+build-tools:
+	@$(DEPS) tools
+	@$(call configure-release,-DVELMORANTE_TOOLS=ON -DVELMORANTE_TESTS=AUTO -DVELMORANTE_BENCH=AUTO)
+	@cmake --build $(RELEASE) -j $(JOBS) --target velmorante-capture makefont maketexture preview make_robotrk
+
+build-tests:
+	@$(DEPS) test
+	@$(call configure-release,-DVELMORANTE_TOOLS=ON -DVELMORANTE_TESTS=ON -DVELMORANTE_BENCH=OFF)
 	@cmake --build $(RELEASE) -j $(JOBS)
 
 # The benchmark program alone; its compiler output only when the build fails.
@@ -46,11 +63,12 @@ build-bench:
 	@cmake --build $(RELEASE) -j $(JOBS) --target velmorante_bench >$(RELEASE)/bench-build.log 2>&1 \
 		|| { cat $(RELEASE)/bench-build.log; exit 1; }
 
+# Only what the tests under the sanitizers run.
 build-sanitize:
 	@$(DEPS) test
 	@cmake -S . -B $(SANITIZE) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORANTE_SANITIZE=ON \
 		-DVELMORANTE_TOOLS=ON -DVELMORANTE_TESTS=ON -DVELMORANTE_BENCH=OFF >/dev/null
-	@cmake --build $(SANITIZE) -j $(JOBS)
+	@cmake --build $(SANITIZE) -j $(JOBS) --target velmorante velmorante-capture velmorante_tests
 
 build-fuzz:
 	@$(DEPS) fuzz
@@ -60,20 +78,26 @@ build-fuzz:
 run: build-demo
 	cd data && ../$(RELEASE)/velmorante
 
-# The last line: what each step ran, from the logs the steps leave. A step
-# that fails stops make before it, with its own output in view.
-passed-tests = $$(sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' $(1)/ctest.log)
-test: test-fuzz test-release test-sanitize test-web
-	@echo "make test passed: $(call passed-tests,$(RELEASE)) tests on the Release build," \
-		"$(call passed-tests,$(SANITIZE)) under the sanitizers," \
-		"$(call passed-tests,$(WASM)) in WebAssembly and the browser," \
-		"$$(sed -n 's/^Done \([0-9]*\) runs in \([0-9]*\) second.*/\1 fuzz runs in \2 s/p' $(FUZZ)/fuzz.log)"
+# ---- make test: four steps, each timed, then one line -------------------------------
+# A step that fails stops make, with its own output in view.
+TEST_STEPS := test-fuzz test-release test-sanitize test-web
+STEP_TIMES := build/test-steps.log
+test:
+	@$(DEPS) test fuzz web
+	@mkdir -p build && rm -f $(STEP_TIMES)
+	@for step in $(TEST_STEPS); do \
+		start=$$(date +%s); \
+		$(MAKE) --no-print-directory $$step || exit 1; \
+		echo "$$step $$(( $$(date +%s) - start ))" >> $(STEP_TIMES); \
+		echo "== make $$step: $$(( $$(date +%s) - start )) s"; \
+	done
+	@sh tools/test-summary.sh $(STEP_TIMES) $(RELEASE) $(SANITIZE) $(WASM) $(FUZZ)
 
-test-release: build
-	cd $(RELEASE) && ctest --output-on-failure --timeout 900 -j $(JOBS) --output-log ctest.log
+test-release: build-tests
+	cd $(RELEASE) && $(CTEST) --output-log ctest.log
 
 test-sanitize: build-sanitize
-	cd $(SANITIZE) && $(SANITIZER_ENV) ctest --output-on-failure --timeout 900 -j $(JOBS) --output-log ctest.log
+	cd $(SANITIZE) && $(SANITIZER_ENV) $(CTEST) -L 'unit|hostile' --output-log ctest.log
 
 # Seeds: the FLI test files and the head of robotrk.fli; stdout (the lines
 # for unhandled chunk types) is closed. Any crash, sanitizer report or input
@@ -97,7 +121,7 @@ build-arm64:
 	@cmake --build $(ARM64) -j $(JOBS) --target velmorante velmorante_tests
 
 test-arm64: build-arm64
-	cd $(ARM64) && ctest --output-on-failure --timeout 900 -j $(JOBS)
+	cd $(ARM64) && $(CTEST)
 
 bench: build-bench
 	@$(RELEASE)/bench/velmorante_bench $(if $(filter full,$(BENCH)),--full)
@@ -135,11 +159,11 @@ install: build-dist
 FONT_TTF := /usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf
 .PHONY: data preview
 
-data: build
+data: build-tools
 	$(RELEASE)/tools/makefont $(FONT_TTF) data/fonts16.bin
 	$(RELEASE)/tools/maketexture data/tarnwhisk.bmp
 
-preview: build
+preview: build-tools
 	mkdir -p build/preview
 	$(RELEASE)/tools/preview data build/preview
 
@@ -167,9 +191,9 @@ web-serve: web
 	python3 -m http.server 8000 --bind 127.0.0.1 --directory $(WEB)
 
 # The core's unit tests under node, and the page in headless Chromium against
-# the desktop build's capture tool and sound reference.
-test-web: build build-wasm
-	cd $(WASM) && ctest --output-on-failure --timeout 900 -j $(JOBS) --output-log ctest.log
+# the desktop build's capture tool and its dump of the sound loop.
+test-web: build-tests build-wasm
+	cd $(WASM) && $(CTEST) --output-log ctest.log --output-junit junit.xml
 
 bench-web: build web
 	/usr/bin/python3 bench/web_bench.py $(WEB) $(RELEASE)

@@ -12,8 +12,6 @@
 
 #include "Plasma.h"
 
-constexpr size_t PICTURE_BYTES = static_cast<size_t>(SCREEN_W) * SCREEN_H * 4;  // 3,686,400
-
 // After the run, the table shows each figure's median beside the baseline's.
 // Call from a static initialiser beside the BENCHMARK registrations, with the
 // names as the library reports them (".../real_time" where UseRealTime is set).
@@ -35,5 +33,5 @@ void RunEach(benchmark::State& state, Work work) {
 template <class Draw>
 void RunEachPicture(benchmark::State& state, Draw draw) {
     RunEach(state, draw);
-    state.SetBytesProcessed(state.iterations() * PICTURE_BYTES);
+    state.SetBytesProcessed(state.iterations() * SCREEN_BYTES);
 }

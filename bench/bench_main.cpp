@@ -49,9 +49,9 @@ private:
 // The baseline of every picture-sized figure: a memcpy of the 3,686,400 bytes
 // of a 1280 x 720 x 32 picture into the same surface the effects draw into.
 void BM_memcpy_frame(benchmark::State& state) {
-    std::vector<uint8_t> from(PICTURE_BYTES, 1);
+    std::vector<uint8_t> from(SCREEN_BYTES, 1);
     SDL_Surface* s = BenchSurface();
-    RunEachPicture(state, [&] { memcpy(s->pixels, from.data(), PICTURE_BYTES); });
+    RunEachPicture(state, [&] { memcpy(s->pixels, from.data(), SCREEN_BYTES); });
 }
 BENCHMARK(BM_memcpy_frame)->Unit(benchmark::kMillisecond);
 
@@ -90,8 +90,7 @@ bool CompareWith(const std::string& baseline, std::initializer_list<std::string>
 }
 
 SDL_Surface* BenchSurface() {
-    static SDL_Surface* s =
-        SDL_CreateRGBSurface(SDL_SWSURFACE, SCREEN_W, SCREEN_H, 32, 0xFF0000, 0xFF00, 0xFF, 0);
+    static SDL_Surface* s = newPicture();
     return s;
 }
 

@@ -12,15 +12,13 @@
 #                                   changelog.Debian.gz there instead
 #
 # Every destination is relative to the prefix and the launcher finds the data
-# relative to itself, so an installed tree (or the tarball) can be moved.
-include(GNUInstallDirs)
+# relative to itself, so an installed tree (or the tarball) can be moved. The
+# layout's folders are set in cmake/Facts.cmake.
 
 set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME velmorante)
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
-set(VELMORANTE_INSTALL_DATADIR ${CMAKE_INSTALL_DATADIR}/velmorante)
-set(VELMORANTE_INSTALL_PROGDIR ${CMAKE_INSTALL_LIBEXECDIR}/velmorante)
 set(VELMORANTE_MAINTAINER "Velmorante maintainers <velmorante@example.org>"
     CACHE STRING "The maintainer named in the Debian package and its changelog")
 set(VELMORANTE_RELEASE_DATE "Mon, 07 Dec 2026 12:00:00 +0000"
@@ -32,12 +30,11 @@ set(staging ${PROJECT_BINARY_DIR}/install)
 # ---- The demo, its launcher and its data ------------------------------------------
 install(TARGETS velmorante RUNTIME DESTINATION ${VELMORANTE_INSTALL_PROGDIR})
 
-file(RELATIVE_PATH BIN_TO_DATA /${CMAKE_INSTALL_BINDIR} /${VELMORANTE_INSTALL_DATADIR})
-file(RELATIVE_PATH BIN_TO_PROGRAM /${CMAKE_INSTALL_BINDIR} /${VELMORANTE_INSTALL_PROGDIR}/velmorante)
 configure_file(${install_dir}/velmorante.in ${staging}/bin/velmorante @ONLY)
 install(PROGRAMS ${staging}/bin/velmorante DESTINATION ${CMAKE_INSTALL_BINDIR})
 
-install(FILES data/robotrk.fli data/fonts16.bin data/tarnwhisk.bmp DESTINATION ${VELMORANTE_INSTALL_DATADIR})
+list(TRANSFORM VELMORANTE_DATA_FILES PREPEND data/ OUTPUT_VARIABLE data_files)
+install(FILES ${data_files} DESTINATION ${VELMORANTE_INSTALL_DATADIR})
 
 if(TARGET velmorante-capture)
   install(TARGETS velmorante-capture RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -45,7 +42,7 @@ endif()
 
 # ---- Desktop entry and icons ------------------------------------------------------------
 install(FILES ${install_dir}/velmorante.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-foreach(size 16 32 48 64 128 256)
+foreach(size ${VELMORANTE_ICON_SIZES})
   install(FILES ${install_dir}/icons/velmorante-${size}.png
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps RENAME velmorante.png)
 endforeach()

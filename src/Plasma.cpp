@@ -278,6 +278,10 @@ void FLIframes(SDL_Surface* surface, int scrollX, int scrollY, int slotBase, int
     }
 }
 
+SDL_Surface* newPicture() {
+    return SDL_CreateRGBSurface(SDL_SWSURFACE, SCREEN_W, SCREEN_H, SCREEN_BPP, RED_MASK, GREEN_MASK, BLUE_MASK, 0);
+}
+
 void Script(int32_t n) {
     const TileParams p = ScriptParams(n);
     FLIframes(screen, p.scrollX, p.scrollY, p.slotBase, p.slotStep, 0, 0, 0, p.jitter);

@@ -184,6 +184,11 @@ void rotozoomerReference(SDL_Surface* surface, float angle, float zoom);
 // one step left of column 0. Coordinates wrap as 32-bit unsigned values.
 void rotozoomRowReference(uint32_t* out, int first, int cols, uint32_t u, uint32_t v, RotoSteps s);
 
+// A 1280 x 720 picture in memory, in the display's format: what the tools
+// and the benchmarks draw into. Null, with SDL_GetError saying why, when SDL
+// cannot make one.
+SDL_Surface* newPicture();
+
 // Row i of a surface, stepped by its pitch.
 inline uint32_t* surfaceRow(SDL_Surface* surface, int i) {
     return reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(surface->pixels) + static_cast<size_t>(i) * surface->pitch);

@@ -27,7 +27,8 @@ struct TestSurface {
 
     explicit TestSurface(int pitchWords_ = SCREEN_W, int w = SCREEN_W, int h = SCREEN_H) : pitchWords(pitchWords_) {
         memory.assign(static_cast<size_t>(pitchWords) * h + 16, GUARD);
-        surface = SDL_CreateRGBSurfaceFrom(memory.data(), w, h, 32, pitchWords * 4, 0xFF0000, 0xFF00, 0xFF, 0);
+        surface = SDL_CreateRGBSurfaceFrom(memory.data(), w, h, SCREEN_BPP, pitchWords * 4, RED_MASK, GREEN_MASK,
+                                           BLUE_MASK, 0);
     }
     ~TestSurface() { SDL_FreeSurface(surface); }
     TestSurface(const TestSurface&) = delete;

@@ -30,9 +30,7 @@ namespace {
 
 constexpr int EXIT_USAGE = 2;  // a bad command line
 constexpr int EXIT_CANNOT_RUN = 127;  // the child's status when FFmpeg could not be run, as the shell's
-constexpr size_t PICTURE_BYTES = static_cast<size_t>(SCREEN_W) * SCREEN_H * 4;
 const char* const DATA_FILES[] = {FLI_FILE, FONT_FILE, TEXTURE_FILE};
-constexpr char INSTALLED_DATA[] = "/../share/velmorante";  // from the executable's folder
 
 // Limits of the command line. Every sum and product made from it stays far
 // inside 64 bits: at most 86,400,000 frames and 1,905,120,000 sound frames.
@@ -271,7 +269,7 @@ std::string installedDataFolder() {
     const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
     if (n <= 0) return "";
     exe[n] = '\0';
-    return folderOf(exe) + INSTALLED_DATA;
+    return folderOf(exe) + "/" + VELMORANTE_BIN_TO_DATA;  // the install's own layout
 }
 
 // --data if given; else the installed folder when it holds the files; else
@@ -356,8 +354,8 @@ private:
 };
 
 // ---- Pictures -------------------------------------------------------------------
-SDL_Surface* newPicture() {
-    SDL_Surface* s = SDL_CreateRGBSurface(SDL_SWSURFACE, SCREEN_W, SCREEN_H, 32, 0xFF0000, 0xFF00, 0xFF, 0);
+SDL_Surface* makePicture() {
+    SDL_Surface* s = newPicture();
     if (!s) fail(1, std::string("cannot make a picture: ") + SDL_GetError());
     return s;
 }
@@ -396,7 +394,7 @@ std::string framesReport(const Folder& folder, const std::vector<SideFile>& file
 }
 
 void captureFrames(const Options& o, const Folder& folder) {
-    SDL_Surface* picture = newPicture();
+    SDL_Surface* picture = makePicture();
     screen = picture;
     Progress progress(static_cast<int64_t>(o.frames.size()));
     std::vector<SideFile> files;
@@ -424,7 +422,7 @@ void drawEffect(SDL_Surface* picture, const Effect& e) {
 }
 
 void captureEffects(const Options& o, const Folder& folder) {
-    SDL_Surface* picture = newPicture();  // black
+    SDL_Surface* picture = makePicture();  // black
     screen = picture;
     for (const Effect& e : o.effects) drawEffect(picture, e);
     std::vector<SideFile> files = {savePng(folder, picture, baseOf(o.out))};
@@ -618,14 +616,14 @@ void captureVideo(const Options& o, const Folder& folder, const std::string& ffm
     close(feed[1]);
     close(sound);
 
-    SDL_Surface* picture = newPicture();
+    SDL_Surface* picture = makePicture();
     screen = picture;
     const int64_t count = static_cast<int64_t>(o.last) - o.first + 1;
     Progress progress(count);
     bool fed = true;
     for (int64_t k = 0; k < count && fed; k++) {
         Script(static_cast<int32_t>(o.first + k));
-        fed = sendPicture(feed[0], picture->pixels, PICTURE_BYTES);
+        fed = sendPicture(feed[0], picture->pixels, SCREEN_BYTES);
         if (fed) progress.update(k + 1);
     }
     close(feed[0]);

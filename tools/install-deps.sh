@@ -2,7 +2,9 @@
 # Installs the Debian packages that each named purpose needs, when run as
 # root; otherwise prints the apt-get line. Purposes:
 #   demo     build and run the demo
-#   test     everything `make test` builds and runs (includes demo)
+#   tools    velmorante-capture and the tools that make the data files
+#   test     the desktop build's tests (includes demo and tools); `make test`
+#            also takes fuzz and web
 #   bench    the benchmarks (includes demo)
 #   package  the Debian package and the tarball (includes demo)
 #   fuzz     the libFuzzer run (clang)
@@ -21,7 +23,7 @@ packages() {
     demo) echo "build-essential cmake pkg-config libsdl1.2-dev libsdl-mixer1.2-dev" ;;
     tools) echo "libpng-dev libfreetype-dev fonts-dejavu-core" ;;
     fuzz) echo "clang libclang-rt-14-dev" ;;
-    test) echo "$(packages demo) $(packages tools) $(packages fuzz) $(packages web)
+    test) echo "$(packages demo) $(packages tools)
                 libgtest-dev xvfb xdotool x11-utils libx11-dev imagemagick ffmpeg desktop-file-utils
                 python3 python3-pil python3-numpy" ;;
     web) echo "cmake make libsdl1.2-dev libsdl-mixer1.2-dev emscripten node-acorn nodejs googletest

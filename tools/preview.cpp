@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
     const std::string data = argv[1], out = std::string(argv[2]) + "/";
     FontLoad((data + "/" + FONT_FILE).c_str());
     BMPload((data + "/" + TEXTURE_FILE).c_str());
-    screen = SDL_CreateRGBSurface(SDL_SWSURFACE, SCREEN_W, SCREEN_H, SCREEN_BPP, 0xFF0000, 0xFF00, 0xFF, 0);
+    screen = newPicture();
     if (!screen) return 1;
 
     bool ok = true;

@@ -12,10 +12,11 @@
 
 (function () {
   const DATA_DIR = 'data/';
-  // What the program opens from its working folder, in the order it reads them.
-  const DATA_FILES = ['fonts16.bin', 'tarnwhisk.bmp', 'robotrk.fli'];
+  // What the program opens from its working folder, in the order it reads
+  // them, and its fixed memory: the build fills them in (cmake/Facts.cmake).
+  const DATA_FILES = ['@VELMORANTE_DATA_FILES_JS@'];
+  const MEMORY_MB = @VELMORANTE_WEB_MEMORY_MB@;
   const PROGRAM = 'velmorante.js';
-  const MEMORY_MB = 320;          // the program's fixed memory (cmake/Web.cmake)
   const LAST_FRAME = 2147483647;  // the frame counter is a signed 32-bit number
   const SAMPLE_SCALE = 32768;     // signed 16-bit samples to Web Audio's -1..1
   // The program reads at most 32 MiB and 128 bytes of any file: a much larger

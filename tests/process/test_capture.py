@@ -17,8 +17,9 @@ from PIL import Image
 
 sys.path.insert(0, os.path.dirname(__file__))
 import demo  # noqa: E402
+from velmorante_facts import VERSION  # noqa: E402
 
-CAPTURE, DATA, VERSION = sys.argv[1], sys.argv[2], sys.argv[3]
+CAPTURE, DATA = sys.argv[1], sys.argv[2]
 STOP_SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT, signal.SIGPIPE)
 
 
@@ -376,4 +377,4 @@ class Signals(demo.ProcessTest):
 
 
 if __name__ == "__main__":
-    unittest.main(argv=sys.argv[:1] + sys.argv[4:], verbosity=2)
+    unittest.main(argv=sys.argv[:1] + sys.argv[3:], verbosity=2)

@@ -14,7 +14,7 @@ from PIL import Image
 sys.path.insert(0, os.path.dirname(__file__))
 import demo  # noqa: E402
 
-FLI_DUMP, MAKE_ROBOTRK, DATA, TEST_FLI = sys.argv[1:5]
+DUMP, MAKE_ROBOTRK, DATA, TEST_FLI = sys.argv[1:5]
 ROBOTRK = os.path.join(DATA, "robotrk.fli")
 SLOT = 320 * 200
 ANIM_FRAMES = 698
@@ -49,7 +49,7 @@ def first_palette_change(path):
 
 def ours(path, first, last):
     """Slots first..last as an array of words, one row a slot."""
-    out = subprocess.run([FLI_DUMP, path, str(first), str(last)], stdout=subprocess.PIPE, check=True,
+    out = subprocess.run([DUMP, "slots", path, str(first), str(last)], stdout=subprocess.PIPE, check=True,
                          timeout=120).stdout
     return np.frombuffer(out, dtype="<u4").reshape(-1, SLOT)
 
