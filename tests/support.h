@@ -55,6 +55,22 @@ inline uint32_t flatIndex(int64_t slot, int64_t row, int64_t column) {
     return static_cast<uint32_t>(slot * SLOT_WORDS + row * FLI_W + column);
 }
 
+// The tests' one checksum of pictures and bytes: 32-bit FNV-1a over bytes, the
+// form of the reference checksums in tests/data/fli/README.md. Values are fed
+// as their bytes in memory, little-endian on every machine the tests run on.
+struct Fnv1a {
+    uint32_t h = 0x811C9DC5u;
+    Fnv1a& add(const void* data, size_t n) {
+        const uint8_t* b = static_cast<const uint8_t*>(data);
+        for (size_t k = 0; k < n; k++) h = (h ^ b[k]) * 0x01000193u;
+        return *this;
+    }
+    template <class T>
+    Fnv1a& add(const T& value) {
+        return add(&value, sizeof value);
+    }
+};
+
 // A fresh scratch folder, made the working directory for the test's lifetime.
 class ScratchDir {
 public:
