@@ -11,22 +11,24 @@
 // The oracle of the program's demoRand: the C library's own rand() where that
 // is glibc's (test_portable.cpp checks that the two agree for ten million
 // draws), else the program's generator itself.
+#include "FLIplay.h"
+#include "Plasma.h"
+
 #ifdef __GLIBC__
 inline int referenceRand() { return rand(); }
 inline void referenceSrand(unsigned seed) { srand(seed); }
 #else
-#include "FLIplay.h"
 inline int referenceRand() { return demoRand(); }
 inline void referenceSrand(unsigned seed) { demoSrand(seed); }
 #endif
 
 namespace noise_reference {
 
-constexpr uint32_t BYTES = 1048576;
+constexpr uint32_t BYTES = NOISE_BYTES;
 constexpr uint32_t PERIOD = 131072;        // bytes: the sweep and the modulation restart here
 constexpr uint32_t SWEEP_STEP = 2500;      // bytes
 constexpr uint32_t MOD_STEP = 256;         // bytes
-constexpr uint32_t VOLUME_DRAWS = 4352000; // draws of the 68 noise slots of 64,000 pixels
+constexpr uint32_t VOLUME_DRAWS = (SLOTS - NOISE_FIRST_SLOT) * SLOT_WORDS;  // one a pixel of the noise slots
 
 // The 16-bit conversion: a real value truncates into -32,768..32,767 exactly
 // when -32,769 < v < 32,768; NaN and the infinities fail the test.

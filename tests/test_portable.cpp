@@ -33,7 +33,7 @@ TEST(Portable, TheGeneratorIsGlibcsRand) {
 // amplitudes tried, by the double division fast path and in full.
 TEST(Portable, QuotientFastPathAgreesWithTheFullQuotient) {
     for (uint32_t i = 0; i < NOISE_BYTES; i++) {
-        const uint32_t q = i % 131072 / 2500;
+        const uint32_t q = i % noise_reference::PERIOD / noise_reference::SWEEP_STEP;
         if (q) {
             ASSERT_EQ(quotientToDouble(4.0 * i, 8.0 * q), toDouble(Extended(4.0 * i) / Extended(8.0 * q))) << i;
         }

@@ -14,7 +14,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-constexpr uint32_t PERIOD = 131072;
+using noise_reference::PERIOD;
 constexpr uint8_t UNTOUCHED = 0xA5;  // what a byte holds before a pass that must set it
 
 size_t firstMismatch(const Bytes& a, const Bytes& b) {
@@ -143,7 +143,7 @@ protected:
 
 TEST_F(Mixer, TheLoopIsHandedOverInPlaceAndPlaysOnOneChannel) {
     ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_AUDIO), 0) << SDL_GetError();
-    ASSERT_EQ(Mix_OpenAudio(22050, AUDIO_S16LSB, 2, 4096), 0) << Mix_GetError();
+    ASSERT_EQ(Mix_OpenAudio(AUDIO_RATE, AUDIO_S16LSB, AUDIO_CHANNELS, AUDIO_BUFFER), 0) << Mix_GetError();
     demoSrand(1);
     initNoise(1, 7);  // the second argument changes nothing
     ASSERT_NE(noise, nullptr);

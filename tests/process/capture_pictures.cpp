@@ -90,7 +90,7 @@ TEST_F(Capture, ALosslessVideoDecodesToTheFramesAndTheLoopedSoundtrack) {
     std::vector<uint8_t> loop(NOISE_BYTES);
     noiseBuild(loop.data(), 1);  // the draws after the volume's, as in the demo
     const auto sound = slurp("ffmpeg -v error -i '" + video + "' -map 0:a -f s16le -");
-    const size_t expectedBytes = 12 * 22050 * 4;
+    const size_t expectedBytes = 12 * AUDIO_RATE * AUDIO_CHANNELS * sizeof(int16_t);
     ASSERT_EQ(sound.size(), expectedBytes);
     for (size_t k = 0; k < expectedBytes; k++)
         ASSERT_EQ(sound[k], loop[k % NOISE_BYTES]) << "sound byte " << k;
