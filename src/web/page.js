@@ -22,6 +22,8 @@
   // The program reads at most 32 MiB and 128 bytes of any file: a much larger
   // one is not one of its files, and is not held in memory.
   const MAX_FILE_BYTES = 64 * 1024 * 1024;
+  const STALL_MS = 30000;            // a download that receives nothing for this long has stalled
+  const CONSOLE_BURST_LINES = 200;   // the program's lines to the console between two of its turns
 
   const $ = (id) => document.getElementById(id);
   const stage = $('stage');
@@ -73,6 +75,9 @@
 
   // ---- Downloads ----------------------------------------------------------------------
   const progress = { expected: new Map(), received: new Map() };
+  const NEEDS_FILES = `The demo needs its three data files in ${DATA_DIR} beside the page.`;
+
+  const mb = (n) => (n / 1e6).toFixed(1);  // bytes as megabytes, to a tenth
 
   function showDownloadProgress() {
     let expected = 0, received = 0;
@@ -83,43 +88,87 @@
     const share = expected ? Math.min(1, received / expected) : 0;
     $('bar-fill').style.width = (100 * share).toFixed(1) + '%';
     $('loading-text').textContent = expected
-      ? `Downloading the animation… ${(received / 1e6).toFixed(1)} of ${(expected / 1e6).toFixed(1)} MB`
+      ? `Downloading the animation… ${mb(received)} of ${mb(expected)} MB`
       : 'Downloading the animation…';
+  }
+
+  // A watch on one download: `arrived` each time bytes come; after STALL_MS
+  // without any it aborts the fetch and remembers that it did.
+  function stallWatch() {
+    const watch = { controller: new AbortController(), stalled: false, timer: 0 };
+    watch.arrived = () => {
+      clearTimeout(watch.timer);
+      watch.timer = setTimeout(() => {
+        watch.stalled = true;
+        watch.controller.abort();
+      }, STALL_MS);
+    };
+    watch.end = () => clearTimeout(watch.timer);
+    watch.arrived();
+    return watch;
+  }
+
+  // What went wrong with a download that had begun, in words, with the file
+  // and how far it got.
+  function downloadFailure(url, watch, received, expected, cause) {
+    const got = expected ? `${mb(received)} of ${mb(expected)} MB` : `${mb(received)} MB`;
+    if (watch.stalled) {
+      return new Error(`The download of ${url} stalled: nothing arrived for ${STALL_MS / 1000} s ` +
+                       `(${got} received).\nCheck the connection, then reload the page.`);
+    }
+    return new Error(`The download of ${url} was cut short after ${got}` +
+                     (cause ? ` (${cause}).` : '.') + '\nReload the page to try again.');
   }
 
   async function download(name) {
     const url = DATA_DIR + name;
+    const watch = stallWatch();
+    try {
+      return await downloadWatched(url, name, watch);
+    } finally {
+      watch.end();
+    }
+  }
+
+  async function downloadWatched(url, name, watch) {
     let response;
     try {
-      response = await fetch(url);
+      response = await fetch(url, { signal: watch.controller.signal });
     } catch (e) {
-      throw new Error(`Could not fetch ${url}: ${e.message}.`);
+      if (watch.stalled) throw downloadFailure(url, watch, 0, 0);
+      throw new Error(`Could not fetch ${url}: ${e.message}.\n${NEEDS_FILES}`);
     }
-    if (!response.ok) throw new Error(`Could not fetch ${url}: HTTP ${response.status} ${response.statusText}.`);
-    const tooLarge = new Error(`${url} is larger than ${MAX_FILE_BYTES / 1048576} MB: not one of the demo's files.`);
+    if (!response.ok) throw new Error(`Could not fetch ${url}: HTTP ${response.status} ${response.statusText}.\n${NEEDS_FILES}`);
+    const tooLarge = new Error(`${url} is larger than ${MAX_FILE_BYTES / 1048576} MB: not one of the demo's files.\n${NEEDS_FILES}`);
+    // The length on the wire is the file's own unless it comes compressed.
+    const encoding = response.headers.get('Content-Encoding');
     const length = Number(response.headers.get('Content-Length')) || 0;
+    const expected = !encoding || encoding === 'identity' ? length : 0;
     if (length > MAX_FILE_BYTES) throw tooLarge;
     progress.expected.set(name, length);
-    if (!response.body) {  // no stream to count: the whole file at once
-      const whole = new Uint8Array(await response.arrayBuffer());
-      if (whole.length > MAX_FILE_BYTES) throw tooLarge;
-      return whole;
-    }
+    if (!response.body) return new Uint8Array(0);  // a response without a body (204): an empty file
     const parts = [];
     let received = 0;
     const reader = response.body.getReader();
     for (;;) {
-      const { done, value } = await reader.read();
-      if (done) break;
-      received += value.length;
+      let chunk;
+      try {
+        chunk = await reader.read();
+      } catch (e) {
+        throw downloadFailure(url, watch, received, expected, e.message);
+      }
+      watch.arrived();
+      if (chunk.done) break;
+      received += chunk.value.length;
       if (received > MAX_FILE_BYTES) {
         reader.cancel();
         throw tooLarge;
       }
-      parts.push(value);
+      parts.push(chunk.value);
       progress.received.set(name, received);
       showDownloadProgress();
     }
+    if (received < expected) throw downloadFailure(url, watch, received, expected);
     const bytes = new Uint8Array(received);
     let at = 0;
     for (const part of parts) {
@@ -146,7 +195,8 @@
   // a trap such as "memory access out of bounds" is something else.
   function aborted(what) {
     const text = String(what);
-    if (state.phase === 'running' || state.phase === 'ended') {
+    endBurst();
+    if (state.phase === 'running' || state.phase === 'ended' || state.frame > 0) {
       fail(`The demo stopped: ${text}`);
     } else if (/out of memory|allocate|implementation limit/i.test(text)) {
       fail(`This browser could not give the demo the ${MEMORY_MB} MB of memory it needs.\n` +
@@ -156,10 +206,32 @@
     }
   }
 
+  // The program's standard output and error go to the console a burst at a
+  // time: a burst is what it prints between two turns it gives the browser.
+  // The loader prints the number of each chunk type it does not decode, up to
+  // 65,535 lines at once for a damaged animation, and the console takes about
+  // 0.2 ms a line; past CONSOLE_BURST_LINES a burst's lines are counted, and
+  // the count is printed when the burst ends.
+  const burst = { printed: 0, held: 0 };
+
+  function toConsole(line, show) {
+    if (burst.printed >= CONSOLE_BURST_LINES) {
+      burst.held++;
+      return;
+    }
+    burst.printed++;
+    show(line);
+  }
+
+  function endBurst() {
+    if (burst.held) console.log(`(${count(burst.held)} more lines of the demo's output not shown)`);
+    burst.printed = burst.held = 0;
+  }
+
   // The program's standard output: the frame-rate line once a second, and
   // during loading the numbers of chunk types it does not decode.
   function programPrint(line) {
-    console.log(line);
+    toConsole(line, console.log);
     if (state.phase !== 'running') return;
     state.rateLine = line;
     $('rate-text').textContent = `${line} frames/s`;
@@ -174,7 +246,7 @@
     $('loading-text').textContent = `Drawing frame ${count(frame)} of ${count(stopAt)}…`;
   }
 
-  // ---- What the program's SDL calls (src/Plasma_web.cpp) --------------------------------
+  // ---- What the program's SDL calls (src/web/sdl.cpp) -------------------------------------
   let context2d = null;
   let image = null;          // ImageData over the program's canvas bytes, made once
   let resumeProgram = null;
@@ -222,13 +294,15 @@
     openAudio(rate, channels) {
       const AudioContextClass = window.AudioContext || window.webkitAudioContext;
       if (!AudioContextClass) return false;
+      let context;
       try {
-        state.audio = { context: new AudioContextClass(), rate, channels, buffer: null, source: null };
+        context = new AudioContextClass();
       } catch (e) {
         console.warn('No audio: ' + e.message);
         return false;
       }
-      state.audio.context.resume().catch(() => {});
+      state.audio = { context, rate, channels, buffer: null, source: null };
+      context.resume().catch(() => {});
       return true;
     },
     // bytes: the chunk, interleaved signed 16-bit little-endian samples,
@@ -255,6 +329,7 @@
       a.context.close().catch(() => {});
     },
     closed(frame) {
+      endBurst();
       state.phase = 'ended';
       state.frame = frame;
       $('rate').hidden = true;
@@ -265,6 +340,7 @@
     },
     yieldToBrowser(frame) {
       state.frame = frame;
+      endBurst();
       if (stopAt > 0 && state.framesShown === 0) showDrawingAhead(frame);
       return new Promise((resolve) => {
         resumeProgram = resolve;
@@ -277,7 +353,7 @@
   window.Module = {
     noInitialRun: true,
     print: programPrint,
-    printErr: (line) => console.warn(line),
+    printErr: (line) => toConsole(line, console.warn),
     onRuntimeInitialized: () => runtimeReady(),
     onAbort: aborted,
     page,
@@ -285,6 +361,7 @@
 
   // ---- Start ----------------------------------------------------------------------------
   let gestured = false;
+  let programCalled = false;  // main() has been called: keys go to the program
   let downloaded = null;   // file name -> bytes, once every download is in
   let startsFrom = 0;      // performance.now() when start-up could begin
 
@@ -309,10 +386,14 @@
     $('loading-text').textContent = 'Decoding the animation…';
     // Let the page paint that before start-up takes the main thread.
     requestAnimationFrame(() => setTimeout(() => {
+      if (state.phase !== 'starting') return;  // Escape came first
+      programCalled = true;
       try {
         Module.callMain([]);
       } catch (e) {
         if (e !== 'unwind') aborted(e && e.message ? e.message : e);
+      } finally {
+        endBurst();  // what start-up printed, if it ended without a turn
       }
     }, 0));
   }
@@ -322,6 +403,15 @@
     gestured = true;
     $('start').hidden = true;
     start();
+  }
+
+  // Escape before the program runs: it is not started.
+  function endBeforeStart() {
+    if (state.phase !== 'loading' && state.phase !== 'starting') return;
+    state.phase = 'ended';
+    $('start').hidden = true;
+    $('loading').hidden = true;
+    say('Escape pressed: the demo was not started. Reload the page to start it.');
   }
 
   // ---- Keys, full screen, the frame-rate overlay -----------------------------------------
@@ -341,13 +431,22 @@
   // Keys the browser would scroll the page with are the program's while it runs.
   const SCROLL_KEYS = new Set([' ', 'ArrowUp', 'ArrowDown', 'ArrowLeft', 'ArrowRight', 'PageUp', 'PageDown']);
 
+  // F works at any time; every key goes to the program once it runs (Escape
+  // ends it, as on the desktop, drawing ahead included). Before that, Escape
+  // ends the page, and any other key starts the demo.
   function onKey(e) {
     const down = e.type === 'keydown';
-    if (down && (e.key === 'f' || e.key === 'F') && !e.ctrlKey && !e.metaKey && !e.altKey) toggleFullscreen();
-    if (down && state.phase === 'loading') gesture();
-    if (state.phase === 'running' && !e.repeat) {
-      Module._pageKey(down ? 1 : 0, e.keyCode);
-      if (SCROLL_KEYS.has(e.key)) e.preventDefault();
+    const plain = !e.ctrlKey && !e.metaKey && !e.altKey;
+    if (down && plain && (e.key === 'f' || e.key === 'F')) toggleFullscreen();
+    if (programCalled) {
+      if ((state.phase === 'starting' || state.phase === 'running') && !e.repeat) {
+        Module._pageKey(down ? 1 : 0, e.keyCode);
+        if (SCROLL_KEYS.has(e.key)) e.preventDefault();
+      }
+    } else if (down && e.key === 'Escape') {
+      endBeforeStart();
+    } else if (down) {
+      gesture();
     }
   }
 
@@ -373,5 +472,5 @@
     $('bar-fill').style.width = '100%';
     $('loading-text').textContent = gestured ? 'Starting…' : 'Ready.';
     start();
-  }, (e) => fail(`${e.message}\nThe demo needs its three data files in ${DATA_DIR} beside the page.`));
+  }, (e) => fail(e.message));
 })();

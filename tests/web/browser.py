@@ -5,6 +5,7 @@ import contextlib
 import functools
 import http.server
 import shutil
+import sys
 import tempfile
 import threading
 import time
@@ -21,16 +22,22 @@ CHROMIUM_FLAGS = ["--headless=new", "--no-sandbox", "--disable-gpu", "--disable-
                   "--window-size=1400,1000"]
 
 
-class _QuietHandler(http.server.SimpleHTTPRequestHandler):
+class QuietHandler(http.server.SimpleHTTPRequestHandler):
     def log_message(self, *args):
         pass
 
 
+class _Server(http.server.ThreadingHTTPServer):
+    def handle_error(self, request, client_address):
+        if not isinstance(sys.exc_info()[1], ConnectionError):  # the page dropped a download: its own business
+            super().handle_error(request, client_address)
+
+
 @contextlib.contextmanager
-def serve(folder):
+def serve(folder, handler_class=QuietHandler):
     """Serves `folder` on 127.0.0.1 at a free port; yields the base URL."""
-    handler = functools.partial(_QuietHandler, directory=str(folder))
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+    handler = functools.partial(handler_class, directory=str(folder))
+    server = _Server(("127.0.0.1", 0), handler)
     thread = threading.Thread(target=server.serve_forever, daemon=True)
     thread.start()
     try:

@@ -1,17 +1,21 @@
 """The WebAssembly page in headless Chromium: frame N on its canvas is frame N
 of velmorante-capture bit for bit, Web Audio is handed the loop the desktop
-plays, Escape ends the loop, and what stops the page is said in words.
+plays, Escape ends the loop at any point, and what stops the page is said
+in words.
 
 Arguments: the page's folder (build/web), the desktop build's velmorante-capture
 and tests/dump, and data/."""
 import base64
 import contextlib
 import hashlib
+import json
 import os
+import re
 import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 import unittest
 
 import numpy as np
@@ -87,6 +91,33 @@ def console_errors(driver):
     return [e["message"] for e in driver.get_log("browser") if e["level"] == "SEVERE"]
 
 
+def console_lines(driver):
+    """The page's console.log lines, as text ('URL line:column "text"' in the log)."""
+    found = (re.fullmatch(r'\S+/page\.js \d+:\d+ (".*")', e["message"]) for e in driver.get_log("browser"))
+    return [json.loads(m.group(1)) for m in found if m]
+
+
+class BrokenDownload(browser.QuietHandler):
+    """Serves robotrk.fli's first megabyte under its full length, then closes
+    the connection (cut short) or, given an event, holds it open with nothing
+    more until the event is set (stalled)."""
+    stall = None
+
+    def do_GET(self):
+        if not self.path.endswith("/robotrk.fli"):
+            return super().do_GET()
+        with open(os.path.join(self.directory, "data", "robotrk.fli"), "rb") as f:
+            body = f.read()
+        self.send_response(200)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body[:1000000])
+        self.wfile.flush()
+        if self.stall:
+            self.stall.wait(60)
+        self.close_connection = True
+
+
 def message(driver):
     return browser.wait_for(driver, "return velmorante.phase === 'failed' && velmorante.message", 60)
 
@@ -149,7 +180,22 @@ class Page(unittest.TestCase):
             self.assertEqual(driver.execute_script("return velmorante.audio.context.state"), "closed")
             self.assertEqual(console_errors(driver), [])
 
-    def test_a_missing_or_oversized_data_file_is_named(self):
+    def test_damaged_data_starts_with_its_lines_counted_and_missing_data_is_named(self):
+        def copy_of_the_page(folder):
+            shutil.copytree(WEB, folder, dirs_exist_ok=True)
+            with open(os.path.join(folder, "page.js"), "r+") as f:  # a stall after 1 s, not 30
+                page = f.read().replace("const STALL_MS = 30000;", "const STALL_MS = 1000;")
+                self.assertEqual(page.count("const STALL_MS = 1000;"), 1)
+                f.seek(0)
+                f.write(page)
+            return os.path.join(folder, "data")
+
+        def truncated(data):  # 65,535 lines for unknown chunk types
+            with open(os.path.join(DATA, "robotrk.fli"), "rb") as f:
+                head = f.read(100000)
+            with open(os.path.join(data, "robotrk.fli"), "wb") as f:
+                f.write(head)
+
         def missing(data):
             os.remove(os.path.join(data, "robotrk.fli"))
 
@@ -157,15 +203,39 @@ class Page(unittest.TestCase):
             with open(os.path.join(data, "fonts16.bin"), "wb") as f:
                 f.truncate(65 * 1024 * 1024)
 
-        for spoil, said in [(missing, "Could not fetch data/robotrk.fli: HTTP 404"),
-                            (oversized, "data/fonts16.bin is larger than 64 MB")]:
-            with self.subTest(said), tempfile.TemporaryDirectory() as copy:
-                shutil.copytree(WEB, copy, dirs_exist_ok=True)
-                spoil(os.path.join(copy, "data"))
-                with browser.serve(copy) as url, browser.chromium() as driver:
-                    driver.get(url + "index.html")
-                    self.assertIn(said, message(driver))
-                    self.assertFalse(driver.find_element("id", "start").is_displayed())
+        cut = type("CutShort", (BrokenDownload,), {})
+        stall = type("Stalled", (BrokenDownload,), {"stall": threading.Event()})
+        with browser.chromium() as driver, tempfile.TemporaryDirectory() as copy:
+            with self.subTest("a truncated animation"):
+                data = copy_of_the_page(os.path.join(copy, "truncated"))
+                truncated(data)
+                desktop = subprocess.run([CAPTURE, "--data", data, "--frame", "1", "--out", copy], check=True,
+                                         timeout=120, capture_output=True, text=True).stdout.split()
+                with browser.serve(os.path.dirname(data)) as url:
+                    browser.start_demo(driver, url + "index.html")
+                    self.assertEqual(driver.execute_script("return velmorante.phase"), "running")
+                    lines = console_lines(driver)
+                self.assertEqual(lines[:200], desktop[:200])
+                more = re.fullmatch(r"\(([\d,]+) more lines of the demo's output not shown\)", lines[200])
+                # The first frame-rate line joins them when start-up took a second.
+                self.assertIn(int(more.group(1).replace(",", "")), (len(desktop) - 200, len(desktop) - 199))
+
+            try:
+                for spoil, handler, said in [
+                        (missing, browser.QuietHandler, "Could not fetch data/robotrk.fli: HTTP 404"),
+                        (oversized, browser.QuietHandler, "data/fonts16.bin is larger than 64 MB"),
+                        (None, cut, "The download of data/robotrk.fli was cut short after "),
+                        (None, stall, "The download of data/robotrk.fli stalled: nothing arrived for 1 s")]:
+                    with self.subTest(said):
+                        data = copy_of_the_page(os.path.join(copy, handler.__name__ + (spoil.__name__ if spoil else "")))
+                        if spoil:
+                            spoil(data)
+                        with browser.serve(os.path.dirname(data), handler) as url:
+                            driver.get(url + "index.html")
+                            self.assertIn(said, message(driver))
+                            self.assertFalse(driver.find_element("id", "start").is_displayed())
+            finally:
+                stall.stall.set()
 
     def test_memory_the_browser_will_not_give_is_said(self):
         # V8's own limit on a memory's pages, below the program's 320 MB.
@@ -173,12 +243,26 @@ class Page(unittest.TestCase):
             driver.get(self.url)
             self.assertIn(f"could not give the demo the {WEB_MEMORY_MB} MB of memory", message(driver))
 
-    def test_a_stop_that_is_not_a_frame_number_is_refused(self):
+    def test_a_bad_stop_is_refused_and_escape_ends_the_page_before_any_frame_shows(self):
         with browser.chromium() as driver:
             for bad in ["0", "-3", "12x", "2147483648", ""]:
                 with self.subTest(stop=bad):
                     driver.get("%s?stop=%s" % (self.url, bad))
                     self.assertIn("?stop= takes a frame number from 1 to 2,147,483,647", message(driver))
+
+            driver.get(self.url)  # Escape on the start screen: nothing starts
+            browser.wait_for(driver, "return window.velmorante", 30)
+            ActionChains(driver).send_keys(Keys.ESCAPE).perform()
+            self.assertIn("not started", browser.wait_for(driver, "return velmorante.phase === 'ended' && "
+                                                                  "velmorante.message", 10))
+
+            driver.get(self.url + "?stop=2147483647")  # drawing ahead, for days
+            driver.find_element("id", "stage").click()
+            browser.wait_for(driver, "return velmorante.frame > 0", 60)
+            ActionChains(driver).send_keys(Keys.ESCAPE).perform()
+            ended = browser.wait_for(driver, "return velmorante.phase === 'ended' && velmorante.frame", 10)
+            self.assertIn("ended, after frame %s" % format(ended, ","), driver.find_element("id", "message").text)
+            self.assertEqual(driver.execute_script("return velmorante.framesShown"), 0)
 
 
 if __name__ == "__main__":
