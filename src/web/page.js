@@ -3,7 +3,8 @@
 // after one), puts the files in the program's working folder and runs main().
 // From then on the program is the desktop's: its SDL calls land in
 // src/web/sdl.cpp, which calls back here through Module.page to show frames,
-// play the sound loop and give the browser its turn after each frame.
+// play the sound loop and give the browser its turn after each frame. While
+// the tab is hidden the loop waits at its turn and the sound is suspended.
 //
 // index.html?stop=N draws frames 1 to N, leaves frame N on the canvas and
 // writes the SHA-256 of its 0x00RRGGBB words into #frame-sha256, hashed by
@@ -35,6 +36,7 @@
     frame: 0,           // the frame counter at the last frame shown or the last turn given
     framesShown: 0,     // frames handed to the canvas
     startupMs: null,    // end of the downloads (or the start gesture, if later) to the first frame shown
+    paused: false,      // the loop waits at its turn because the tab is hidden
     rateLine: null,     // the program's last frame-rate line
     audio: null,        // {context, rate, channels, buffer, source} once the device is open
     message: null,      // the text of the last message shown
@@ -246,16 +248,37 @@
     $('loading-text').textContent = `Drawing frame ${count(frame)} of ${count(stopAt)}…`;
   }
 
-  // ---- What the program's SDL calls (src/web/sdl.cpp) -------------------------------------
-  let context2d = null;
-  let image = null;          // ImageData over the program's canvas bytes, made once
+  // ---- The loop's turns ------------------------------------------------------------------
+  // The program resumes on the browser's next task, through a message the page
+  // posts to itself (a zero-delay timer would be held back to 4 ms), unless
+  // the tab is hidden: then it waits, the sound suspended, until the tab shows.
   let resumeProgram = null;
   const turns = new MessageChannel();
   turns.port1.onmessage = () => {
+    if (!resumeProgram) return;
+    if (document.hidden) {
+      state.paused = true;
+      return;
+    }
     const resume = resumeProgram;
     resumeProgram = null;
-    if (resume) resume();
+    resume();
   };
+
+  function onVisibility() {
+    const a = state.audio;
+    if (a && a.context.state !== 'closed') {
+      (document.hidden ? a.context.suspend() : a.context.resume()).catch(() => {});
+    }
+    if (!document.hidden && state.paused) {
+      state.paused = false;
+      turns.port2.postMessage(null);
+    }
+  }
+
+  // ---- What the program's SDL calls (src/web/sdl.cpp) -------------------------------------
+  let context2d = null;
+  let image = null;          // ImageData over the program's canvas bytes, made once
 
   const page = {
     openDisplay(w, h) {
@@ -302,7 +325,7 @@
         return false;
       }
       state.audio = { context, rate, channels, buffer: null, source: null };
-      context.resume().catch(() => {});
+      (document.hidden ? context.suspend() : context.resume()).catch(() => {});
       return true;
     },
     // bytes: the chunk, interleaved signed 16-bit little-endian samples,
@@ -456,6 +479,7 @@
   $('fullscreen').addEventListener('click', toggleFullscreen);
   $('rate-toggle').addEventListener('click', () => showRate(!rateShown));
   $('rate-hide').addEventListener('click', () => showRate(false));
+  document.addEventListener('visibilitychange', onVisibility);
 
   // ---- Off we go --------------------------------------------------------------------------
   if (stopAt < 0) {

@@ -1,7 +1,7 @@
 """The WebAssembly page in headless Chromium: frame N on its canvas is frame N
 of velmorante-capture bit for bit, Web Audio is handed the loop the desktop
-plays, Escape ends the loop at any point, and what stops the page is said
-in words.
+plays, Escape ends the loop at any point, a hidden tab pauses it, and what
+stops the page is said in words.
 
 Arguments: the page's folder (build/web), the desktop build's velmorante-capture
 and tests/dump, and data/."""
@@ -16,6 +16,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 import unittest
 
 import numpy as np
@@ -97,6 +98,9 @@ def console_lines(driver):
     return [json.loads(m.group(1)) for m in found if m]
 
 
+AUDIO_STATE = "return velmorante.audio.context.state === '%s'"
+
+
 class BrokenDownload(browser.QuietHandler):
     """Serves robotrk.fli's first megabyte under its full length, then closes
     the connection (cut short) or, given an event, holds it open with nothing
@@ -146,6 +150,23 @@ class Page(unittest.TestCase):
                     self.assertEqual(driver.execute_script("return [velmorante.frame, velmorante.framesShown]"), [n, 1])
                     self.assertEqual(console_errors(driver), [])
 
+    def assert_a_hidden_tab_pauses(self, driver, running):
+        """Minimised, the page is hidden: the loop waits at its turn and the
+        sound is suspended; shown again, both go on from where they were."""
+        window = driver.get_window_rect()
+        driver.minimize_window()
+        paused = browser.wait_for(driver, "return velmorante.paused && velmorante.frame", 10)
+        browser.wait_for(driver, AUDIO_STATE % "suspended", 10)
+        time.sleep(0.5)  # a while hidden: nothing is drawn in it
+        self.assertEqual(driver.execute_script("return velmorante.frame"), paused)
+        driver.execute_script("const p = velmorante.page, show = p.showFrame;"
+                              "p.showFrame = (...a) => { p.showFrame = show; window.shownNext = a[3]; show(...a); };")
+        driver.set_window_rect(width=window["width"], height=window["height"])
+        browser.wait_for(driver, "return velmorante.frame > %d" % paused, 10)
+        browser.wait_for(driver, AUDIO_STATE % "running", 10)
+        if running:
+            self.assertEqual(driver.execute_script("return window.shownNext"), paused + 1)
+
     def test_the_demo_runs_clean_plays_the_loop_and_ends_on_escape(self):
         loop = expected_loop()
         with browser.chromium() as driver:
@@ -172,6 +193,7 @@ class Page(unittest.TestCase):
             browser.wait_for(driver, "return document.fullscreenElement === document.getElementById('stage')", 10)
             ActionChains(driver).send_keys("f").perform()
             browser.wait_for(driver, "return document.fullscreenElement === null", 10)
+            self.assert_a_hidden_tab_pauses(driver, running=True)
 
             ActionChains(driver).send_keys(Keys.ESCAPE).perform()
             browser.wait_for(driver, "return velmorante.phase === 'ended'", 30)
@@ -259,6 +281,7 @@ class Page(unittest.TestCase):
             driver.get(self.url + "?stop=2147483647")  # drawing ahead, for days
             driver.find_element("id", "stage").click()
             browser.wait_for(driver, "return velmorante.frame > 0", 60)
+            self.assert_a_hidden_tab_pauses(driver, running=False)
             ActionChains(driver).send_keys(Keys.ESCAPE).perform()
             ended = browser.wait_for(driver, "return velmorante.phase === 'ended' && velmorante.frame", 10)
             self.assertIn("ended, after frame %s" % format(ended, ","), driver.find_element("id", "message").text)
