@@ -5,6 +5,8 @@
 // src/web/sdl.cpp, which calls back here through Module.page to show frames,
 // play the sound loop and give the browser its turn after each frame. While
 // the tab is hidden the loop waits at its turn and the sound is suspended.
+// The volume and the mute are the page's, after the loop (a gain node), and
+// the page remembers them.
 //
 // index.html?stop=N draws frames 1 to N, leaves frame N on the canvas and
 // writes the SHA-256 of its 0x00RRGGBB words into #frame-sha256, hashed by
@@ -38,7 +40,7 @@
     startupMs: null,    // end of the downloads (or the start gesture, if later) to the first frame shown
     paused: false,      // the loop waits at its turn because the tab is hidden
     rateLine: null,     // the program's last frame-rate line
-    audio: null,        // {context, rate, channels, buffer, source} once the device is open
+    audio: null,        // {context, gain, rate, channels, buffer, source} once the device is open
     message: null,      // the text of the last message shown
   });
 
@@ -317,14 +319,17 @@
     openAudio(rate, channels) {
       const AudioContextClass = window.AudioContext || window.webkitAudioContext;
       if (!AudioContextClass) return false;
-      let context;
+      let context, gain;
       try {
         context = new AudioContextClass();
+        gain = context.createGain();
       } catch (e) {
         console.warn('No audio: ' + e.message);
         return false;
       }
-      state.audio = { context, rate, channels, buffer: null, source: null };
+      gain.connect(context.destination);
+      state.audio = { context, gain, rate, channels, buffer: null, source: null };
+      applySound();
       (document.hidden ? context.suspend() : context.resume()).catch(() => {});
       return true;
     },
@@ -342,7 +347,7 @@
       a.source = a.context.createBufferSource();
       a.source.buffer = a.buffer;
       a.source.loop = true;
-      a.source.connect(a.context.destination);
+      a.source.connect(a.gain);
       a.source.start();
     },
     closeAudio() {
@@ -437,6 +442,61 @@
     say('Escape pressed: the demo was not started. Reload the page to start it.');
   }
 
+  // ---- The volume and the mute ----------------------------------------------------------
+  // After the loop, a gain node: the samples handed to Web Audio stay the
+  // loop's. The slider's share v gives the gain v * v (half way: a quarter,
+  // -12 dB), finer where the noise is quieter; full is the loop's own level,
+  // the start unless the viewer set another on this page before. Both are
+  // remembered in localStorage; a browser that refuses storage gets the
+  // defaults and nothing remembered.
+  const VOLUME_KEY = 'velmorante.volume';  // the slider's share, 0 to 1
+  const MUTED_KEY = 'velmorante.muted';    // '1' or '0'
+  const VOLUME_STEPS = 100;                // the slider's positions past 0
+  const sound = { volume: 1, muted: false };
+
+  function storageGet(key) {
+    try {
+      return window.localStorage.getItem(key);
+    } catch (e) {
+      return null;
+    }
+  }
+
+  function storageSet(key, value) {
+    try {
+      window.localStorage.setItem(key, value);
+    } catch (e) {
+      // refused (storage blocked, private mode, full): not remembered
+    }
+  }
+
+  function loadSound() {
+    const raw = storageGet(VOLUME_KEY);
+    const volume = raw === null ? NaN : Number(raw);
+    if (Number.isFinite(volume)) sound.volume = Math.min(1, Math.max(0, volume));
+    sound.muted = storageGet(MUTED_KEY) === '1';
+  }
+
+  function applySound() {
+    $('volume').value = String(Math.round(sound.volume * VOLUME_STEPS));
+    const mute = $('mute');
+    mute.setAttribute('aria-pressed', String(sound.muted));
+    mute.firstChild.textContent = sound.muted ? 'Unmute ' : 'Mute ';
+    if (state.audio) state.audio.gain.gain.value = sound.muted ? 0 : sound.volume * sound.volume;
+  }
+
+  function setVolume(share) {
+    sound.volume = share;
+    storageSet(VOLUME_KEY, String(share));
+    applySound();
+  }
+
+  function toggleMute() {
+    sound.muted = !sound.muted;
+    storageSet(MUTED_KEY, sound.muted ? '1' : '0');
+    applySound();
+  }
+
   // ---- Keys, full screen, the frame-rate overlay -----------------------------------------
   let rateShown = true;
 
@@ -454,21 +514,23 @@
   // Keys the browser would scroll the page with are the program's while it runs.
   const SCROLL_KEYS = new Set([' ', 'ArrowUp', 'ArrowDown', 'ArrowLeft', 'ArrowRight', 'PageUp', 'PageDown']);
 
-  // F works at any time; every key goes to the program once it runs (Escape
-  // ends it, as on the desktop, drawing ahead included). Before that, Escape
-  // ends the page, and any other key starts the demo.
+  // The page's own keys (F, M) work at any time; every key goes to the program
+  // once it runs (Escape ends it, as on the desktop, drawing ahead included).
+  // Before that, Escape ends the page, and any other key starts the demo
+  // unless it was meant for a control under the picture.
   function onKey(e) {
     const down = e.type === 'keydown';
     const plain = !e.ctrlKey && !e.metaKey && !e.altKey;
     if (down && plain && (e.key === 'f' || e.key === 'F')) toggleFullscreen();
+    if (down && plain && !e.repeat && (e.key === 'm' || e.key === 'M')) toggleMute();
     if (programCalled) {
       if ((state.phase === 'starting' || state.phase === 'running') && !e.repeat) {
         Module._pageKey(down ? 1 : 0, e.keyCode);
-        if (SCROLL_KEYS.has(e.key)) e.preventDefault();
+        if (SCROLL_KEYS.has(e.key) && e.target.tagName !== 'INPUT') e.preventDefault();
       }
     } else if (down && e.key === 'Escape') {
       endBeforeStart();
-    } else if (down) {
+    } else if (down && !$('controls').contains(e.target)) {
       gesture();
     }
   }
@@ -479,7 +541,11 @@
   $('fullscreen').addEventListener('click', toggleFullscreen);
   $('rate-toggle').addEventListener('click', () => showRate(!rateShown));
   $('rate-hide').addEventListener('click', () => showRate(false));
+  $('mute').addEventListener('click', toggleMute);
+  $('volume').addEventListener('input', (e) => setVolume(Number(e.target.value) / VOLUME_STEPS));
   document.addEventListener('visibilitychange', onVisibility);
+  loadSound();
+  applySound();
 
   // ---- Off we go --------------------------------------------------------------------------
   if (stopAt < 0) {

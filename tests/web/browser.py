@@ -49,14 +49,17 @@ def serve(folder, handler_class=QuietHandler):
 
 
 @contextlib.contextmanager
-def chromium(extra_flags=()):
-    """A headless Chromium with its console kept; quit (with its driver) on exit."""
+def chromium(extra_flags=(), prefs=None):
+    """A headless Chromium with its console kept and the profile preferences
+    `prefs`; quit (with its driver) on exit."""
     profile = tempfile.mkdtemp(prefix="velmorante-chromium-")
     options = webdriver.ChromeOptions()
     options.binary_location = CHROMIUM
     for flag in CHROMIUM_FLAGS + ["--user-data-dir=" + profile] + list(extra_flags):
         options.add_argument(flag)
     options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
+    if prefs:
+        options.add_experimental_option("prefs", prefs)
     driver = webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
     try:
         yield driver

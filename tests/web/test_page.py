@@ -1,7 +1,8 @@
 """The WebAssembly page in headless Chromium: frame N on its canvas is frame N
 of velmorante-capture bit for bit, Web Audio is handed the loop the desktop
-plays, Escape ends the loop at any point, a hidden tab pauses it, and what
-stops the page is said in words.
+plays (its volume and mute after it), Escape ends the loop at any point, a
+hidden tab pauses it, the page fits the window, and what stops the page is
+said in words.
 
 Arguments: the page's folder (build/web), the desktop build's velmorante-capture
 and tests/dump, and data/."""
@@ -98,6 +99,19 @@ def console_lines(driver):
     return [json.loads(m.group(1)) for m in found if m]
 
 
+# Every element shown that lies outside the window's viewport, the overflow
+# that would make scroll bars, and the picture's shape.
+LAYOUT = """
+const w = innerWidth, h = innerHeight, d = document.documentElement;
+const outside = [...document.querySelectorAll('#screen, #controls > *, .panel > *, #rate')]
+  .filter((e) => e.getClientRects().length).map((e) => [e.id || e.className, e.getBoundingClientRect()])
+  .filter(([, r]) => r.left < 0 || r.top < 0 || r.right > w || r.bottom > h).map(([name]) => name);
+const c = document.getElementById('screen').getBoundingClientRect();
+return {outside, overflow: [d.scrollWidth - w, d.scrollHeight - h], shape: c.width / c.height};
+"""
+WINDOWS = [(1366, 768), (1024, 600)]
+
+GAIN = "return velmorante.audio.gain.gain.value"
 AUDIO_STATE = "return velmorante.audio.context.state === '%s'"
 
 
@@ -170,8 +184,19 @@ class Page(unittest.TestCase):
     def test_the_demo_runs_clean_plays_the_loop_and_ends_on_escape(self):
         loop = expected_loop()
         with browser.chromium() as driver:
+            # Volume and mute set on the start screen (keys there do not start the demo), remembered.
+            driver.get(self.url)
+            browser.wait_for(driver, "return window.velmorante", 30)
+            driver.find_element("id", "volume").send_keys(Keys.LEFT * 50 + "m")
+            self.assertEqual(driver.execute_script("return velmorante.phase"), "loading")
             browser.start_demo(driver, self.url)
             self.assertEqual(driver.execute_script("return velmorante.phase"), "running")
+            self.assertEqual(driver.execute_script(GAIN), 0)
+            ActionChains(driver).send_keys("m").perform()
+            self.assertEqual(driver.execute_script(GAIN), 0.25)  # the slider's share, squared
+            driver.find_element("id", "mute").click()
+            self.assertEqual(driver.execute_script(GAIN), 0)
+            driver.find_element("id", "mute").click()
 
             handed = driver.execute_script(AUDIO_HANDED)
             self.assertEqual((handed["rate"], handed["channels"], handed["loop"], handed["state"]),
@@ -200,6 +225,27 @@ class Page(unittest.TestCase):
             ended = driver.execute_script("return velmorante.frame")
             self.assertIn("ended, after frame %s" % format(ended, ","), driver.find_element("id", "message").text)
             self.assertEqual(driver.execute_script("return velmorante.audio.context.state"), "closed")
+            self.assertEqual(console_errors(driver), [])
+
+    def test_the_page_fits_the_window_and_does_without_storage(self):
+        # Site data blocked: reading localStorage throws, as with cookies refused.
+        with browser.chromium(prefs={"profile.default_content_setting_values.cookies": 2}) as driver:
+            driver.get(self.url)
+            for phase in ["start screen", "running"]:
+                if phase == "running":
+                    driver.find_element("id", "stage").click()
+                    browser.wait_for(driver, "return velmorante.rateLine", 60)
+                for w, h in WINDOWS:
+                    with self.subTest(phase=phase, window="%dx%d" % (w, h)):
+                        driver.set_window_rect(width=w, height=h)
+                        browser.wait_for(driver, "return innerWidth === %d" % w, 10)
+                        fit = driver.execute_script(LAYOUT)
+                        self.assertEqual(fit["outside"], [])
+                        self.assertLessEqual(max(fit["overflow"]), 0)
+                        self.assertAlmostEqual(fit["shape"], 16 / 9, places=2)
+            self.assertEqual(driver.execute_script(GAIN), 1)  # the loop's own level, nothing remembered
+            ActionChains(driver).send_keys("m").perform()
+            self.assertEqual(driver.execute_script(GAIN), 0)
             self.assertEqual(console_errors(driver), [])
 
     def test_damaged_data_starts_with_its_lines_counted_and_missing_data_is_named(self):
