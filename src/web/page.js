@@ -142,8 +142,11 @@
       if (watch.stalled) throw downloadFailure(url, watch, 0, 0);
       throw new Error(`Could not fetch ${url}: ${e.message}.\n${NEEDS_FILES}`);
     }
-    if (!response.ok) throw new Error(`Could not fetch ${url}: HTTP ${response.status} ${response.statusText}.\n${NEEDS_FILES}`);
-    const tooLarge = new Error(`${url} is larger than ${MAX_FILE_BYTES / 1048576} MB: not one of the demo's files.\n${NEEDS_FILES}`);
+    if (!response.ok) {
+      throw new Error(`Could not fetch ${url}: HTTP ${response.status} ${response.statusText}.\n${NEEDS_FILES}`);
+    }
+    const tooLarge = new Error(`${url} is larger than ${MAX_FILE_BYTES / 1048576} MB: not one of the demo's files.\n` +
+                               NEEDS_FILES);
     // The length on the wire is the file's own unless it comes compressed.
     const encoding = response.headers.get('Content-Encoding');
     const length = Number(response.headers.get('Content-Length')) || 0;
