@@ -5,7 +5,6 @@ import contextlib
 import functools
 import http.server
 import shutil
-import sys
 import tempfile
 import threading
 import time
@@ -27,17 +26,11 @@ class QuietHandler(http.server.SimpleHTTPRequestHandler):
         pass
 
 
-class _Server(http.server.ThreadingHTTPServer):
-    def handle_error(self, request, client_address):
-        if not isinstance(sys.exc_info()[1], ConnectionError):  # the page dropped a download: its own business
-            super().handle_error(request, client_address)
-
-
 @contextlib.contextmanager
 def serve(folder, handler_class=QuietHandler):
     """Serves `folder` on 127.0.0.1 at a free port; yields the base URL."""
     handler = functools.partial(handler_class, directory=str(folder))
-    server = _Server(("127.0.0.1", 0), handler)
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
     thread = threading.Thread(target=server.serve_forever, daemon=True)
     thread.start()
     try:
@@ -50,8 +43,7 @@ def serve(folder, handler_class=QuietHandler):
 
 @contextlib.contextmanager
 def chromium(extra_flags=(), prefs=None):
-    """A headless Chromium with its console kept and the profile preferences
-    `prefs`; quit (with its driver) on exit."""
+    """A headless Chromium with its console kept and profile preferences `prefs`; quit (with its driver) on exit."""
     profile = tempfile.mkdtemp(prefix="velmorante-chromium-")
     options = webdriver.ChromeOptions()
     options.binary_location = CHROMIUM
