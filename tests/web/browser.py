@@ -21,15 +21,15 @@ CHROMIUM_FLAGS = ["--headless=new", "--no-sandbox", "--disable-gpu", "--disable-
                   "--window-size=1400,1000"]
 
 
-class _QuietHandler(http.server.SimpleHTTPRequestHandler):
+class QuietHandler(http.server.SimpleHTTPRequestHandler):
     def log_message(self, *args):
         pass
 
 
 @contextlib.contextmanager
-def serve(folder):
+def serve(folder, handler_class=QuietHandler):
     """Serves `folder` on 127.0.0.1 at a free port; yields the base URL."""
-    handler = functools.partial(_QuietHandler, directory=str(folder))
+    handler = functools.partial(handler_class, directory=str(folder))
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
     thread = threading.Thread(target=server.serve_forever, daemon=True)
     thread.start()
@@ -42,14 +42,16 @@ def serve(folder):
 
 
 @contextlib.contextmanager
-def chromium(extra_flags=()):
-    """A headless Chromium with its console kept; quit (with its driver) on exit."""
+def chromium(extra_flags=(), prefs=None):
+    """A headless Chromium with its console kept and profile preferences `prefs`; quit (with its driver) on exit."""
     profile = tempfile.mkdtemp(prefix="velmorante-chromium-")
     options = webdriver.ChromeOptions()
     options.binary_location = CHROMIUM
     for flag in CHROMIUM_FLAGS + ["--user-data-dir=" + profile] + list(extra_flags):
         options.add_argument(flag)
     options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
+    if prefs:
+        options.add_experimental_option("prefs", prefs)
     driver = webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
     try:
         yield driver
