@@ -112,7 +112,9 @@ track through a synthwave sunset and a neon night, then paints a scrolling
 grid of its frames over a 1280x720 window, each tile at its own phase, to a
 procedural noise soundtrack, until Escape is pressed or the window is closed.
 
-The soundtrack is loud noise: lower the volume before starting the demo.
+Warning: the picture flashes, so the demo is not for people with
+photosensitive epilepsy; the soundtrack is loud noise, so lower the volume
+before starting it.
 
 velmorante-capture renders the demo's frames to PNG pictures and, with
 FFmpeg, to video with its soundtrack, without a screen or a sound card.]])
