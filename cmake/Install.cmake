@@ -1,7 +1,8 @@
 # What `cmake --install` puts where, and the packages CPack makes of it.
 #
 #   bin/velmorante                  the launcher: changes into share/velmorante and
-#                                   runs the demo there with every argument unchanged
+#                                   runs the demo there with every argument unchanged;
+#                                   answers --help, -h and --version itself
 #   libexec/velmorante/velmorante   the demo itself, off PATH
 #   bin/velmorante-capture          (when the tools are built)
 #   share/velmorante/               the three data files the demo reads from its
