@@ -49,6 +49,12 @@ foreach(size ${VELMORANTE_ICON_SIZES})
 endforeach()
 
 # ---- Manual pages, gzipped (gzip -9n: no name, no time stamp) ------------------------
+# velmorante(6) names sdl12-compat's folder, which has the multiarch triplet in it.
+if(CMAKE_LIBRARY_ARCHITECTURE)
+  string(REPLACE "-" "\\-" VELMORANTE_MAN_MULTIARCH "${CMAKE_LIBRARY_ARCHITECTURE}")
+else()
+  set(VELMORANTE_MAN_MULTIARCH "\\fIarchitecture\\fP")
+endif()
 set(man_pages velmorante.6)
 if(TARGET velmorante-capture)
   list(APPEND man_pages velmorante-capture.1)
