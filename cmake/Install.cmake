@@ -1,7 +1,8 @@
 # What `cmake --install` puts where, and the packages CPack makes of it.
 #
 #   bin/velmorante                  the launcher: changes into share/velmorante and
-#                                   runs the demo there with every argument unchanged
+#                                   runs the demo there with every argument unchanged;
+#                                   answers --help, -h and --version itself
 #   libexec/velmorante/velmorante   the demo itself, off PATH
 #   bin/velmorante-capture          (when the tools are built)
 #   share/velmorante/               the three data files the demo reads from its
@@ -48,6 +49,12 @@ foreach(size ${VELMORANTE_ICON_SIZES})
 endforeach()
 
 # ---- Manual pages, gzipped (gzip -9n: no name, no time stamp) ------------------------
+# velmorante(6) names sdl12-compat's folder, which has the multiarch triplet in it.
+if(CMAKE_LIBRARY_ARCHITECTURE)
+  string(REPLACE "-" "\\-" VELMORANTE_MAN_MULTIARCH "${CMAKE_LIBRARY_ARCHITECTURE}")
+else()
+  set(VELMORANTE_MAN_MULTIARCH "\\fIarchitecture\\fP")
+endif()
 set(man_pages velmorante.6)
 if(TARGET velmorante-capture)
   list(APPEND man_pages velmorante-capture.1)
@@ -112,7 +119,9 @@ track through a synthwave sunset and a neon night, then paints a scrolling
 grid of its frames over a 1280x720 window, each tile at its own phase, to a
 procedural noise soundtrack, until Escape is pressed or the window is closed.
 
-The soundtrack is loud noise: lower the volume before starting the demo.
+Warning: the picture flashes, so the demo is not for people with
+photosensitive epilepsy; the soundtrack is loud noise, so lower the volume
+before starting it.
 
 velmorante-capture renders the demo's frames to PNG pictures and, with
 FFmpeg, to video with its soundtrack, without a screen or a sound card.]])

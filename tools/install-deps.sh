@@ -3,7 +3,8 @@
 # root; otherwise prints the apt-get line. Purposes:
 #   demo     build and run the demo
 #   tools    velmorante-capture and the tools that make the data files
-#   test     the desktop build's tests (includes demo and tools); `make test`
+#   test     the desktop build's tests (includes demo and tools; and
+#            sdl12-compat, which the X window tests run on too); `make test`
 #            also takes fuzz and web
 #   bench    the benchmarks (includes demo)
 #   package  the Debian package and the tarball (includes demo)
@@ -25,7 +26,7 @@ packages() {
     fuzz) echo "clang libclang-rt-14-dev" ;;
     test) echo "$(packages demo) $(packages tools)
                 libgtest-dev xvfb xdotool x11-utils libx11-dev imagemagick ffmpeg desktop-file-utils
-                python3 python3-pil python3-numpy" ;;
+                python3 python3-pil python3-numpy libsdl1.2-compat" ;;
     web) echo "cmake make libsdl1.2-dev libsdl-mixer1.2-dev emscripten node-acorn nodejs googletest
                chromium chromium-driver python3 python3-selenium" ;;
     bench) echo "$(packages demo) libbenchmark-dev ffmpeg" ;;

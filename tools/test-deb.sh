@@ -1,7 +1,8 @@
 #!/bin/sh
 # The Debian package's round trip on this machine: installs it with apt-get
 # (from a copy outside the build tree), runs `velmorante` headless from /tmp and
-# checks that it found its three data files, runs `velmorante-capture
+# checks that it found its three data files, that `velmorante --help` and
+# `--version` answer without starting the demo, runs `velmorante-capture
 # --version` and a capture from /tmp, then purges the package and checks that
 # none of the files it listed are left.
 #
@@ -64,6 +65,19 @@ echo "exit status $status; frames drawn each second: $(tr '\n' ' ' <"$work/out")
 check "the demo exits 0 on SIGTERM" [ "$status" -eq 0 ]
 check "nothing on standard error (no data file missing)" [ ! -s "$work/err" ]
 check "frame-rate lines on standard output" sh -c "grep -q . '$work/out' && ! grep -qv '^[1-9][0-9]*\$' '$work/out'"
+
+# With no video driver to be had, the demo would exit 1 naming it.
+for arg in --help --version; do
+    echo "== velmorante $arg"
+    SDL_VIDEODRIVER=nosuchdriver velmorante $arg >"$work/out" 2>"$work/err" </dev/null
+    status=$?
+    cat "$work/out" "$work/err"
+    check "velmorante $arg exits 0, prints, and starts no demo" \
+        sh -c "[ $status -eq 0 ] && [ -s '$work/out' ] && [ ! -s '$work/err' ]"
+done
+check "velmorante --help warns of flashing and names the keys" \
+    sh -c "velmorante --help | grep -q epilepsy && velmorante --help | grep -q Escape"
+check "velmorante --version says velmorante $upstream" [ "$(velmorante --version)" = "velmorante $upstream" ]
 
 echo "== velmorante-capture --version"
 velmorante-capture --version >"$work/version" 2>&1

@@ -105,7 +105,7 @@ class Tarball(demo.ProcessTest):
         self.assertRanWithAllData(*self.run_demo(3.5)[:3])
 
     def test_arguments_reach_the_demo_unchanged_in_its_data_folder(self):
-        args = ["two words", "", "--full-screen", "*", "$HOME", "-"]
+        args = ["two words", "", "--full-screen", "*", "$HOME", "-", "--help", "--version"]
         proc = demo.start(self.path("bin", "velmorante"), self.elsewhere, args=args, env_extra=HEADLESS)
         program = os.path.realpath(self.path("libexec", "velmorante", "velmorante"))
         deadline = time.monotonic() + 20
@@ -128,6 +128,25 @@ class Tarball(demo.ProcessTest):
         finally:
             proc.send_signal(signal.SIGTERM)
         self.assertRanWithAllData(*demo.finish(proc, 30)[:3])
+
+    def test_help_and_version_come_from_the_command_without_starting_the_demo(self):
+        command = self.path("bin", "velmorante")
+        # With no video driver to be had, the demo would exit 1 naming it.
+        answers = []
+        for args in (["--help"], ["-h"], ["--help", "full"], ["--version"]):
+            proc = demo.start(command, self.elsewhere, args=args, env_extra={"SDL_VIDEODRIVER": "nosuchdriver"})
+            answers.append(demo.finish(proc, 30)[:3])
+        self.assertEqual(answers[1:3], answers[:1] * 2)
+        status, out, err = answers[0]
+        self.assertEqual((status, err), (0, ""))
+        for words in ("Escape", "full screen", "flashes", "epilepsy", "lower the volume", "--version"):
+            self.assertIn(words, out)
+        self.assertEqual(answers[3], (0, f"velmorante {VERSION}\n", ""))
+        for arg in ("--help", "--version"):  # an answer that cannot be written is no success
+            with open("/dev/full", "w") as full:
+                written = subprocess.run([command, arg], stdout=full, stderr=subprocess.PIPE, timeout=30)
+            self.assertNotEqual(written.returncode, 0)
+            self.assertNotEqual(written.stderr, b"")
 
     def test_a_symbolic_link_to_the_command_works_and_the_exit_status_is_the_demos(self):
         links = os.path.join(self.tmp, "links")
