@@ -60,7 +60,7 @@ check "velmorante is the command on PATH" [ "$(command -v velmorante)" = /usr/bi
 SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy timeout -s TERM --preserve-status 4 velmorante \
     >"$work/out" 2>"$work/err" </dev/null
 status=$?
-echo "exit status $status; frames drawn each second: $(tr '\n' ' ' <"$work/out")"
+echo "exit status $status; frames begun each second: $(tr '\n' ' ' <"$work/out")"
 [ -s "$work/err" ] && { echo "standard error:"; cat "$work/err"; }
 check "the demo exits 0 on SIGTERM" [ "$status" -eq 0 ]
 check "nothing on standard error (no data file missing)" [ ! -s "$work/err" ]
