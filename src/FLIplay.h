@@ -90,7 +90,8 @@ extern FrameHeader FRMhdr;   // the current frame header
 extern ChunkHeader CHKhdr;   // the current chunk header
 
 // Decodes the chunk whose data starts at flii through the decoder for `type`;
-// any other type prints CHKhdr.type as "%d\n" on stdout and decodes nothing.
+// any other type puts CHKhdr.type as a "%d\n" line for standard output
+// (putLine, written by the end of the walk call) and decodes nothing.
 void DoType(uint16_t type);
 
 // ---- Chunk decoders ---------------------------------------------------------------

@@ -5,9 +5,11 @@
 
 #include <cstdio>
 
+#include "Output.h"
 #include "Plasma.h"
 
 int main(int argc, char**) {
+    openStandardDescriptors();
     const Uint32 flags = argc < 2 ? 0 : SDL_FULLSCREEN;  // any argument at all: full screen
     screen = SDL_SetVideoMode(SCREEN_W, SCREEN_H, SCREEN_BPP, flags);
     if (!screen) {
