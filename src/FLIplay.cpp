@@ -99,6 +99,7 @@ FILE* openAsset(const char* what, const char* path, const char* outcome) {
     const char* why = nullptr;
     FILE* f = openDataFile(path, &why);
     if (f) return f;
+    if (!why && errno != ENOENT) why = strerror(errno);  // there, but not to be read: permission, a loop, ...
     if (why)
         fprintf(stderr, "velmorante: cannot open %s file \"%s\" (%s); %s\n", what, path, why, outcome);
     else

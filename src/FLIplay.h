@@ -59,7 +59,7 @@ void FLIload(const char* path);
 FILE* openDataFile(const char* path, const char** why);
 // openDataFile for the loaders: null after one line on stderr, "velmorante:
 // cannot open WHAT file "PATH"; OUTCOME", with the reason in brackets after
-// the name when the file is there but is not a file.
+// the name unless the file is missing (a folder, permission denied, ...).
 FILE* openAsset(const char* what, const char* path, const char* outcome);
 
 // ---- Pseudo-random numbers ----------------------------------------------------
