@@ -68,7 +68,7 @@ build-sanitize:
 	@$(DEPS) test
 	@cmake -S . -B $(SANITIZE) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORANTE_SANITIZE=ON \
 		-DVELMORANTE_TOOLS=ON -DVELMORANTE_TESTS=ON -DVELMORANTE_BENCH=OFF >/dev/null
-	@cmake --build $(SANITIZE) -j $(JOBS) --target velmorante velmorante-capture velmorante_tests
+	@cmake --build $(SANITIZE) -j $(JOBS) --target velmorante velmorante-capture velmorante_tests dump
 
 build-fuzz:
 	@$(DEPS) fuzz

@@ -18,6 +18,8 @@
 #include <cstring>
 #include <sys/mman.h>
 
+#include "Output.h"
+
 // ---- Pseudo-random numbers ----------------------------------------------------
 // glibc's TYPE_3 generator: 31 words of state, r[i] = r[i - 31] + r[i - 3]
 // modulo 2^32, each result the new word without its lowest bit. The seed fills
@@ -97,6 +99,7 @@ FILE* openAsset(const char* what, const char* path, const char* outcome) {
     const char* why = nullptr;
     FILE* f = openDataFile(path, &why);
     if (f) return f;
+    if (!why && errno != ENOENT) why = strerror(errno);  // there, but not to be read: permission, a loop, ...
     if (why)
         fprintf(stderr, "velmorante: cannot open %s file \"%s\" (%s); %s\n", what, path, why, outcome);
     else
@@ -350,7 +353,7 @@ void DoType(uint16_t type) {
     case CHUNK_BLACK: FliBlack(); break;
     case CHUNK_BYTE_RUN: FliBrun(); break;
     case CHUNK_COPY: FliCopy(); break;
-    default: printf("%d\n", CHKhdr.type); break;
+    default: putLine(CHKhdr.type); break;
     }
 }
 
@@ -428,6 +431,7 @@ static void startWalkCall() {
 void FLIplay() {
     startWalkCall();
     walkFrame();
+    writeLines(true);
 }
 
 void FLIshow(uint32_t* dest) {
@@ -440,6 +444,7 @@ void MainFLI() {
         walkFrame();
         if (nframe >= 1 && nframe < SLOTS) FLIshow(frames + static_cast<size_t>(nframe) * SLOT_WORDS);
     } while (nframe <= ANIM_FRAMES - 1);
+    writeLines(true);
 }
 
 // So that a load does not depend on an earlier one.

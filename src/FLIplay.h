@@ -59,7 +59,7 @@ void FLIload(const char* path);
 FILE* openDataFile(const char* path, const char** why);
 // openDataFile for the loaders: null after one line on stderr, "velmorante:
 // cannot open WHAT file "PATH"; OUTCOME", with the reason in brackets after
-// the name when the file is there but is not a file.
+// the name unless the file is missing (a folder, permission denied, ...).
 FILE* openAsset(const char* what, const char* path, const char* outcome);
 
 // ---- Pseudo-random numbers ----------------------------------------------------
@@ -90,7 +90,8 @@ extern FrameHeader FRMhdr;   // the current frame header
 extern ChunkHeader CHKhdr;   // the current chunk header
 
 // Decodes the chunk whose data starts at flii through the decoder for `type`;
-// any other type prints CHKhdr.type as "%d\n" on stdout and decodes nothing.
+// any other type puts CHKhdr.type as a "%d\n" line for standard output
+// (putLine, written by the end of the walk call) and decodes nothing.
 void DoType(uint16_t type);
 
 // ---- Chunk decoders ---------------------------------------------------------------

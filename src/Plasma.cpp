@@ -13,6 +13,7 @@
 
 #include "Extended.h"
 #include "FLIplay.h"
+#include "Output.h"
 #ifdef VELMORANTE_AVX2
 #include "x86/x86.h"
 #endif
@@ -38,14 +39,15 @@ static inline int32_t mul32(int32_t a, int32_t b) {
     return static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
 }
 
-// Once a second: the frames begun since the last report.
+// Once a second: the frames begun since the last report, a line that is
+// dropped when standard output cannot take it at once.
 static void reportFrameRate() {
     if (SDL_GetTicks() - atime > REPORT_MS) {
         atime = SDL_GetTicks();
         mo = add32(kk, -fps);
         fps = kk;
-        printf("%d\n", mo);
-        fflush(stdout);
+        putLine(mo);
+        writeLines();
     }
 }
 

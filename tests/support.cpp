@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <unistd.h>
 
+#include "Output.h"
+
 ScratchDir::ScratchDir() {
     char name[] = "/tmp/velmorante-test-XXXXXX";
     const char* made = mkdtemp(name);
@@ -100,6 +102,7 @@ Output captureOutput(const std::function<void()>& body) {
     fflush(nullptr);
     Redirect out(STDOUT_FILENO), err(STDERR_FILENO);
     body();
+    writeLines();  // the program's lines still waiting, as a report or the end of a walk writes them
     fflush(nullptr);
     Output o;
     o.out = out.finish();

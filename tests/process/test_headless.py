@@ -1,8 +1,10 @@
 """The demo as a real process on SDL's dummy video and audio drivers."""
+import glob
 import os
 import re
 import shutil
 import signal
+import subprocess
 import sys
 import tempfile
 import time
@@ -13,6 +15,9 @@ import demo  # noqa: E402
 
 BINARY, DATA = sys.argv[1], sys.argv[2]
 HEADLESS = {"SDL_VIDEODRIVER": "dummy", "SDL_AUDIODRIVER": "dummy"}
+# No display, no driver named; a terminal for SDL 1.2's text-mode driver.
+NO_DISPLAY = {**{k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY", "SDL_VIDEODRIVER")},
+              "SDL_AUDIODRIVER": "dummy", "TERM": "xterm"}
 
 
 def run_for(seconds, cwd=DATA, env=HEADLESS):
@@ -39,6 +44,27 @@ class Headless(demo.ProcessTest):
         self.assertEqual(status, 1)
         self.assertEqual(out, "")
         self.assertRegex(err, r"^Unable to set video mode: .+\n$")
+
+    def test_without_a_display_it_says_so_and_draws_no_text(self):
+        # SDL 1.2, and its interface over SDL 2 (sdl12-compat) where installed
+        for library in [""] + glob.glob("/usr/lib/*/sdl12-compat"):
+            with self.subTest(library=library), tempfile.TemporaryDirectory() as runtime:  # and no Wayland
+                env = {**NO_DISPLAY, "LD_LIBRARY_PATH": library, "XDG_RUNTIME_DIR": runtime}
+                done = subprocess.run([BINARY], cwd=DATA, env=env, capture_output=True, timeout=30)
+                self.assertEqual((done.returncode, done.stdout, done.stderr),
+                                 (1, b"", b"Unable to set video mode: No display: DISPLAY is not set\n"))
+
+    def test_a_text_mode_driver_named_still_draws_there(self):
+        with tempfile.TemporaryFile() as art:
+            proc = subprocess.Popen([BINARY], cwd=DATA, env={**NO_DISPLAY, "SDL_VIDEODRIVER": "caca"}, stdout=art,
+                                    stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+            deadline = time.monotonic() + 30
+            while os.fstat(art.fileno()).st_size <= 1 << 16 and proc.poll() is None and time.monotonic() < deadline:
+                time.sleep(0.1)
+            self.assertIsNone(proc.poll())
+            self.assertGreater(os.fstat(art.fileno()).st_size, 1 << 16)
+            proc.kill()
+            proc.wait(timeout=30)
 
     def test_missing_animation_is_named_on_stderr_and_the_demo_goes_on(self):
         with tempfile.TemporaryDirectory() as empty:

@@ -1,0 +1,110 @@
+"""The demo whoever reads its output: standard output or standard error closed,
+a pipe nobody drains, a reader that goes away."""
+import fcntl
+import os
+import pathlib
+import select
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+import demo  # noqa: E402
+
+from velmorante_facts import LOOP_BYTES  # noqa: E402
+
+BINARY, DATA, DUMP = sys.argv[1], sys.argv[2], sys.argv[3]
+
+
+def start(env, closed=(), stdout=subprocess.DEVNULL, cwd=DATA):
+    """The demo with the descriptors in `closed` closed before it runs."""
+    def child():
+        signal.signal(signal.SIGINT, signal.SIG_DFL)
+        for fd in closed:
+            os.close(fd)
+    return subprocess.Popen([BINARY], cwd=cwd, env={**os.environ, **env}, stdin=subprocess.DEVNULL, stdout=stdout,
+                            stderr=subprocess.DEVNULL, preexec_fn=child)
+
+
+def read_lines(fd, seconds=30):
+    """What `fd` holds next, waiting for it at most `seconds`."""
+    return os.read(fd, 4096) if select.select([fd], [], [], seconds)[0] else b""
+
+
+class UnderX11(demo.ProcessTest):
+    def setUp(self):
+        super().setUp()
+        self.x = demo.Xvfb()
+        self.addCleanup(self.x.close)
+        self.env = {"DISPLAY": self.x.display, "SDL_AUDIODRIVER": "dummy"}
+
+    def on(self, *command):
+        return subprocess.run(command, env={**os.environ, **self.env}, capture_output=True, timeout=30).stdout
+
+    def shot(self):
+        return self.on("import", "-window", "root", "rgb:-")
+
+    def frames_go_on(self):
+        deadline = time.monotonic() + 60
+        while len(set(self.shot()[::101])) <= 16 and time.monotonic() < deadline:
+            time.sleep(0.3)  # the window opens before loading ends
+        time.sleep(1.5)  # a frame-rate line falls due
+        first = self.shot()
+        time.sleep(0.5)
+        self.assertTrue(first != self.shot(), "the picture stopped")
+
+    def escape_ends(self, proc):
+        window = self.on("xdotool", "search", "--sync", "--name", "^Velmorante$").split()[0]
+        self.on("xdotool", "key", "--window", window, "Escape")
+        self.assertEqual(proc.wait(timeout=10), 0)
+
+    def test_closed_stdout_or_stderr_keep_out_of_the_x_connection(self):
+        with tempfile.TemporaryDirectory() as folder:
+            for name in set(os.listdir(DATA)) - {"fonts16.bin"}:
+                shutil.copy(os.path.join(DATA, name), folder)
+            for fd, cwd in ((1, DATA), (2, folder)):  # the font missing: a line for stderr
+                with self.subTest(closed=fd):
+                    proc = start(self.env, closed=(fd,), cwd=cwd)
+                    self.frames_go_on()
+                    self.escape_ends(proc)
+
+    def test_a_pipe_full_or_without_reader_never_stops_the_frames(self):
+        r, w = os.pipe()
+        os.write(w, b"." * fcntl.fcntl(w, fcntl.F_GETPIPE_SZ))  # full, with nobody draining it
+        proc = start(self.env, stdout=w)
+        os.close(w)
+        self.frames_go_on()
+        os.read(r, fcntl.fcntl(r, fcntl.F_GETPIPE_SZ))
+        self.assertRegex(read_lines(r), rb"^(\d+\n)+$")  # whole lines again once there is room
+        os.close(r)  # and no SIGPIPE once the reader has gone
+        self.frames_go_on()
+        self.escape_ends(proc)
+
+
+class Headless(demo.ProcessTest):
+    def test_closed_stdout_keeps_the_recorded_sound_on_its_grid(self):
+        loop = subprocess.run([DUMP, "sound", DATA], check=True, timeout=120, capture_output=True).stdout
+        lead = len(loop) - len(loop.lstrip(b"\0"))
+        with tempfile.TemporaryDirectory() as tmp:
+            path = os.path.join(tmp, "cap.raw")
+            proc = start({"SDL_VIDEODRIVER": "dummy", "SDL_AUDIODRIVER": "disk", "SDL_DISKAUDIOFILE": path,
+                          "SDL_DISKAUDIODELAY": "10"}, closed=(1,))
+            played, deadline = b"", time.monotonic() + 120
+            while len(played) < 3 * LOOP_BYTES and time.monotonic() < deadline:  # frame-rate lines fall due meanwhile
+                time.sleep(0.2)
+                data = pathlib.Path(path).read_bytes() if os.path.exists(path) else b""
+                begins = len(data) - len(data.lstrip(b"\0")) - lead
+                played = data[begins:] if data.strip(b"\0") else b""
+            proc.send_signal(signal.SIGTERM)
+            self.assertEqual(proc.wait(timeout=30), 0)
+        self.assertGreaterEqual(len(played), 3 * LOOP_BYTES)
+        self.assertEqual(begins % 4, 0, "the loop must begin on a sample frame")
+        self.assertTrue(played == (loop * 4)[:len(played)], "the recorded sound is not the loop")
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1], verbosity=2)
