@@ -462,9 +462,10 @@ void captureEffects(const Options& o, Folder& folder, SideFile& file) {
 // smallest, took 23 to 49 kB a frame in .mp4, 27 to 62 kB in .webm and 451
 // to 532 kB in .mkv (FFmpeg 5.1). The lossy floors are a quarter of the
 // smallest, since their size follows the content and the encoder's version;
-// FFV1 keeps every pixel of the noisy tiles, and its floor is half. The sound:
-// half the bit rate asked of AAC and Opus, and half the raw samples for FLAC,
-// which cannot shrink the noise much.
+// FFV1 keeps every pixel of the noisy tiles, and its floor is half. The sound
+// (the noise loop) took 21.8 kB a second in AAC, 19.7 in Opus and 86.8 in
+// FLAC (88.2 raw); its floors are half the bit rates asked of AAC and Opus,
+// and half the raw samples.
 struct Container {
     const char* extension;
     const char* format;  // FFmpeg's muxer

@@ -131,7 +131,6 @@ int openDir(int at, const char* name, bool& opened) {
 
 [[noreturn]] void folderError(const std::string& path) {
     if (errno == ENOENT) fail(1, "output folder '" + path + "' does not exist");
-    if (errno == ENAMETOOLONG) fail(1, "output folder '" + path + "': " + errorText());
     if (errno == ENOTDIR) fail(1, "'" + path + "' is not a folder");
     fail(1, "cannot use output folder '" + path + "': " + errorText());
 }
