@@ -78,11 +78,11 @@ const char HELP[] =
     "FFV1 and FLAC (lossless). Videos need FFmpeg.\n"
     "\n"
     "Files are written under side names (NAME.XXXXXX.part) and renamed when\n"
-    "complete; a run that fails or is stopped leaves nothing behind. A file that\n"
-    "is there already is replaced only when you may write to it (one without write\n"
-    "permission never, even for root), and keeps its mode and owner. What can be\n"
-    "checked before rendering is: names, permissions, the data files, and for a\n"
-    "video its least size against the free space.\n"
+    "complete; a run that fails or is stopped by any signal leaves nothing behind.\n"
+    "A file already there is replaced only when you may write to it (one without\n"
+    "write permission never, even for root), and keeps its mode and owner. Names,\n"
+    "permissions, the data files and, for a video, its least size against the free\n"
+    "space are checked before rendering starts.\n"
     "Exit status: 0 done, 1 failed, 2 bad command line, 128 + N stopped by signal N.\n";
 
 [[noreturn]] void usageError(const std::string& problem) {
