@@ -458,9 +458,9 @@ void captureEffects(const Options& o, Folder& folder, SideFile& file) {
 
 // ---- Video ----------------------------------------------------------------------
 // Floors for a video's size, from the demo's own frames: 300-frame runs from
-// frames 1, 3000, 7000 and 20000 at 1000 frames a second, where they come out
-// smallest, took 23 to 49 kB a frame in .mp4, 27 to 62 kB in .webm and 451
-// to 532 kB in .mkv (FFmpeg 5.1). The lossy floors are a quarter of the
+// frames -5000, 1, 3000, 7000, 20000 and 1,000,000,000 at 1000 frames a
+// second, where they come out smallest, took 23 to 49 kB a frame in .mp4, 27
+// to 64 kB in .webm and 451 to 532 kB in .mkv (FFmpeg 5.1). The lossy floors are a quarter of the
 // smallest, since their size follows the content and the encoder's version;
 // FFV1 keeps every pixel of the noisy tiles, and its floor is half. The sound
 // (the noise loop) took 21.8 kB a second in AAC, 19.7 in Opus and 86.8 in
