@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cfloat>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -77,11 +78,15 @@ const char HELP[] =
     "FFV1 and FLAC (lossless). Videos need FFmpeg.\n"
     "\n"
     "Files are written under side names (NAME.XXXXXX.part) and renamed when\n"
-    "complete; a run that fails or is stopped leaves nothing behind.\n"
+    "complete; a run that fails or is stopped by any signal leaves nothing behind.\n"
+    "A file already there is replaced only when you may write to it (one without\n"
+    "write permission never, even for root), and keeps its mode and owner. Names,\n"
+    "permissions, the data files and, for a video, its least size against the free\n"
+    "space are checked before rendering starts.\n"
     "Exit status: 0 done, 1 failed, 2 bad command line, 128 + N stopped by signal N.\n";
 
 [[noreturn]] void usageError(const std::string& problem) {
-    fprintf(stderr, "%s: %s\n%sTry '%s --help' for more.\n", PROGRAM, problem.c_str(), USAGE, PROGRAM);
+    fprintf(stderr, "%s: %s\n%sTry '%s --help' for more.\n", PROGRAM, escaped(problem).c_str(), USAGE, PROGRAM);
     exit(EXIT_USAGE);
 }
 
@@ -191,6 +196,16 @@ bool takesValue(const std::string& name) {
     return false;
 }
 
+// `value`, past `limit`, with the decimals it takes to show that it is past
+// (86400.001, not 86400).
+std::string beyond(double value, double limit) {
+    char text[64];
+    for (int decimals = 0;; decimals++) {
+        snprintf(text, sizeof text, "%.*f", decimals, value);
+        if (strtod(text, nullptr) > limit || decimals == DBL_DIG) return text;
+    }
+}
+
 // What the options ask for must make sense together, and a video must stay
 // within the limits.
 void checkOptions(const Options& o) {
@@ -204,8 +219,8 @@ void checkOptions(const Options& o) {
         const double seconds = (static_cast<double>(o.last) - o.first + 1) / o.rate;
         if (seconds > MAX_SECONDS) {
             char problem[160];
-            snprintf(problem, sizeof problem, "frames %d to %d at %g a second last %.0f s; the longest video is 24 hours (86400 s)",
-                     o.first, o.last, o.rate, seconds);
+            snprintf(problem, sizeof problem, "frames %d to %d at %g a second last %s s; the longest video is 24 hours (86400 s)",
+                     o.first, o.last, o.rate, beyond(seconds, MAX_SECONDS).c_str());
             usageError(problem);
         }
     }
@@ -374,12 +389,10 @@ std::vector<char> encodePng(const SDL_Surface* picture, const std::string& shown
     return png;
 }
 
-SideFile savePng(const Folder& folder, const SDL_Surface* picture, const std::string& name) {
-    SideFile file = createSideFile(folder, name);
+void savePng(SideFile& file, const SDL_Surface* picture) {
     const std::vector<char> png = encodePng(picture, file.shown);
     writeSideFile(file, png.data(), png.size());
     closeSideFile(file);
-    return file;
 }
 
 std::string framesReport(const Folder& folder, const std::vector<SideFile>& files) {
@@ -393,17 +406,22 @@ std::string framesReport(const Folder& folder, const std::vector<SideFile>& file
     return report;
 }
 
-void captureFrames(const Options& o, const Folder& folder) {
+std::string frameName(int32_t n) { return "frame-" + std::to_string(n) + ".png"; }
+
+// `first` is the side file of the first frame, made with the folder.
+void captureFrames(const Options& o, Folder& folder, const SideFile& first) {
     SDL_Surface* picture = makePicture();
     screen = picture;
     Progress progress(static_cast<int64_t>(o.frames.size()));
     std::vector<SideFile> files;
     for (int32_t n : o.frames) {
         Script(n);
-        files.push_back(savePng(folder, picture, "frame-" + std::to_string(n) + ".png"));
+        files.push_back(files.empty() ? first : createSideFile(folder, frameName(n)));
+        savePng(files.back(), picture);
         progress.update(static_cast<int64_t>(files.size()));
     }
-    commit(folder, files, framesReport(folder, files));
+    commit(folder, files);
+    report(framesReport(folder, files));
     SDL_FreeSurface(picture);
 }
 
@@ -421,35 +439,80 @@ void drawEffect(SDL_Surface* picture, const Effect& e) {
     }
 }
 
-void captureEffects(const Options& o, const Folder& folder) {
+// The output as given, or in the folder's new place when it was renamed
+// while the run went on.
+std::string outputNow(const Options& o, const Folder& folder) {
+    return folder.moved ? pathIn(folder.path, baseOf(o.out)) : o.out;
+}
+
+void captureEffects(const Options& o, Folder& folder, SideFile& file) {
     SDL_Surface* picture = makePicture();  // black
     screen = picture;
     for (const Effect& e : o.effects) drawEffect(picture, e);
-    std::vector<SideFile> files = {savePng(folder, picture, baseOf(o.out))};
-    commit(folder, files, "wrote " + o.out);
+    savePng(file, picture);
+    std::vector<SideFile> files = {file};
+    commit(folder, files);
+    report("wrote " + outputNow(o, folder));
     SDL_FreeSurface(picture);
 }
 
 // ---- Video ----------------------------------------------------------------------
+// Floors for a video's size, from the demo's own frames: 300-frame runs from
+// frames -5000, 1, 3000, 7000, 20000 and 1,000,000,000 at 1000 frames a
+// second, where they come out smallest, took 23 to 49 kB a frame in .mp4, 27
+// to 64 kB in .webm and 451 to 532 kB in .mkv (FFmpeg 5.1). The lossy floors are a quarter of the
+// smallest, since their size follows the content and the encoder's version;
+// FFV1 keeps every pixel of the noisy tiles, and its floor is half. The sound
+// (the noise loop) took 21.8 kB a second in AAC, 19.7 in Opus and 86.8 in
+// FLAC (88.2 raw); its floors are half the bit rates asked of AAC and Opus,
+// and half the raw samples.
 struct Container {
     const char* extension;
     const char* format;  // FFmpeg's muxer
     std::vector<const char*> codecs;
+    double frameBytes;           // at least, a frame
+    double soundBytesPerSecond;  // at least
 };
 
 const Container CONTAINERS[] = {
     {".mp4", "mp4", {"-c:v", "libx264", "-preset", "medium", "-crf", "18", "-pix_fmt", "yuv420p",
-                     "-c:a", "aac", "-b:a", "160k", "-movflags", "+faststart"}},
+                     "-c:a", "aac", "-b:a", "160k", "-movflags", "+faststart"}, 5000, 10000},
     {".webm", "webm", {"-c:v", "libvpx-vp9", "-crf", "30", "-b:v", "0", "-pix_fmt", "yuv420p",
-                       "-c:a", "libopus", "-b:a", "128k", "-ar", "48000"}},
+                       "-c:a", "libopus", "-b:a", "128k", "-ar", "48000"}, 5000, 8000},
     // Lossless both ways: the pictures and the sound decode back bit for bit.
-    {".mkv", "matroska", {"-c:v", "ffv1", "-level", "3", "-pix_fmt", "bgr0", "-c:a", "flac"}},
+    {".mkv", "matroska", {"-c:v", "ffv1", "-level", "3", "-pix_fmt", "bgr0", "-c:a", "flac"}, 200000, AUDIO_RATE * 2.0},
 };
 
 const Container& containerFor(const std::string& path) {
     for (const Container& c : CONTAINERS)
         if (endsWith(path, c.extension)) return c;
     usageError("--frames writes a .mp4, .webm or .mkv file");
+}
+
+// "37.2 TB": bytes in the decimal units df -H shows.
+std::string bytesText(double bytes) {
+    const char* const UNITS[] = {"bytes", "kB", "MB", "GB", "TB", "PB"};
+    size_t unit = 0;
+    while (bytes >= 1000 && unit + 1 < sizeof UNITS / sizeof *UNITS) {
+        bytes /= 1000;
+        unit++;
+    }
+    char text[32];
+    snprintf(text, sizeof text, unit ? "%.1f %s" : "%.0f %s", bytes, UNITS[unit]);
+    return text;
+}
+
+// A video that cannot fit in the free space of its folder's file system is
+// refused before it starts. The estimate is a floor (see Container), so a
+// video that would fit is never refused.
+void checkSpace(const Options& o, const Folder& folder) {
+    const Container& c = containerFor(o.out);
+    const double count = static_cast<double>(o.last) - o.first + 1;
+    const double needs = count * c.frameBytes + count / o.rate * c.soundBytesPerSecond;
+    const double free = freeBytes(folder);
+    if (free >= 0 && needs > free)
+        fail(1, "'" + o.out + "' would take at least " + bytesText(needs) + " (frames " + std::to_string(o.first) +
+                    " to " + std::to_string(o.last) + "), and its file system has " + bytesText(free) + " free");
 }
 
 // The full path of `program` on PATH, or "" when it is not there.
@@ -479,14 +542,18 @@ int soundLoop(const std::vector<uint8_t>& loop) {
 // The FFmpeg command: raw pictures from standard input at the rate, the loop
 // repeated and cut to the video's length in sound frames, both files by the
 // file: protocol and with their formats named, so that no name is ever taken
-// for a URL, a device or an option.
+// for a URL, a device or an option. The output is our side file, reached
+// through its descriptor: no path length limits it, and a folder renamed
+// meanwhile changes nothing. Messages from the info level on, each marked with
+// its level, so that a stop by a signal shows (FFmpeg catches SIGINT and
+// SIGTERM and exits 255).
 std::vector<std::string> ffmpegArguments(const Options& o, const std::string& output, int sound) {
     char rate[32];
     snprintf(rate, sizeof rate, "%.17g", o.rate);
     const int64_t count = static_cast<int64_t>(o.last) - o.first + 1;
     const long long soundFrames = std::llround(static_cast<double>(count) * AUDIO_RATE / o.rate);
     std::vector<std::string> args = {
-        "ffmpeg", "-nostdin", "-hide_banner", "-nostats", "-loglevel", "error", "-y",
+        "ffmpeg", "-nostdin", "-hide_banner", "-nostats", "-loglevel", "level+info", "-y",
         "-f", "rawvideo", "-pix_fmt", "bgr0", "-s", std::to_string(SCREEN_W) + "x" + std::to_string(SCREEN_H),
         "-framerate", rate, "-i", "pipe:0",
         "-stream_loop", "-1", "-f", "s16le", "-ar", std::to_string(AUDIO_RATE), "-ac", std::to_string(AUDIO_CHANNELS),
@@ -506,7 +573,7 @@ constexpr int JOB_STOPS[] = {SIGTSTP, SIGTTIN, SIGTTOU};
 // a process group of its own (Ctrl-C is ours to handle), the stop signals at
 // their defaults and none blocked; a job-control stop that arrived since the
 // fork is dropped, not left pending for FFmpeg.
-[[noreturn]] void execFfmpeg(const char* program, char* const* argv, int input, int log) {
+[[noreturn]] void execFfmpeg(const char* program, char* const* argv, int input, int log, int output) {
     setpgid(0, 0);
     for (int s : JOB_STOPS) {
         signal(s, SIG_IGN);  // discards one that is pending
@@ -514,7 +581,8 @@ constexpr int JOB_STOPS[] = {SIGTSTP, SIGTTIN, SIGTTOU};
     }
     for (int s = 1; s < NSIG; s++)
         if (sigismember(&stopSignals(), s) == 1) signal(s, SIG_DFL);
-    if (dup2(input, STDIN_FILENO) < 0 || dup2(log, STDERR_FILENO) < 0) _exit(EXIT_CANNOT_RUN);
+    if (dup2(input, STDIN_FILENO) < 0 || dup2(log, STDERR_FILENO) < 0 || fcntl(output, F_SETFD, 0) != 0)
+        _exit(EXIT_CANNOT_RUN);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -522,12 +590,13 @@ constexpr int JOB_STOPS[] = {SIGTSTP, SIGTTIN, SIGTTOU};
     _exit(EXIT_CANNOT_RUN);
 }
 
-// Starts FFmpeg reading pictures from `input`, its messages into `log`. fork,
+// Starts FFmpeg reading pictures from `input`, its messages into `log`, and
+// writing through `output`, which it inherits. fork,
 // not posix_spawn: posix_spawn waits, with every signal held, until the child
 // has exec'd, so a child stopped on its way there would hang the run beyond
 // the reach of Ctrl-C. After fork a stopped FFmpeg is one that reads nothing,
 // which the stop signals handle.
-pid_t startFfmpeg(const std::string& program, const std::vector<std::string>& args, int input, int log) {
+pid_t startFfmpeg(const std::string& program, const std::vector<std::string>& args, int input, int log, int output) {
     std::vector<char*> argv;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -535,7 +604,7 @@ pid_t startFfmpeg(const std::string& program, const std::vector<std::string>& ar
     for (int s : JOB_STOPS) sigaddset(&held, s);
     sigprocmask(SIG_BLOCK, &held, &previous);
     const pid_t pid = fork();
-    if (pid == 0) execFfmpeg(program.c_str(), argv.data(), input, log);
+    if (pid == 0) execFfmpeg(program.c_str(), argv.data(), input, log, output);
     const int error = errno;
     if (pid > 0) watchChild(pid);
     sigprocmask(SIG_SETMASK, &previous, nullptr);
@@ -574,45 +643,86 @@ bool sendPicture(int fd, const void* data, size_t size) {
     return true;
 }
 
+// Every `from` in `text` that no digit follows ("/proc/self/fd/5", not the
+// start of "/proc/self/fd/57") becomes `to`.
 void replaceAll(std::string& text, const std::string& from, const std::string& to) {
-    for (size_t at = 0; !from.empty() && (at = text.find(from, at)) != std::string::npos; at += to.size())
+    for (size_t at = 0; !from.empty() && (at = text.find(from, at)) != std::string::npos;) {
+        const size_t end = at + from.size();
+        if (end < text.size() && isdigit(static_cast<unsigned char>(text[end]))) {
+            at = end;
+            continue;
+        }
         text.replace(at, from.size(), to);
+        at += to.size();
+    }
 }
 
-// Why FFmpeg failed, in one line: its last message, which names the cause
-// (a full disk: "... No space left on device"), with our side name shown as
-// the output's name.
-std::string ffmpegProblem(int log, int status, const std::string& sidePath, const std::string& shown) {
+// A line of FFmpeg's at error level or worse, without its level's mark; ""
+// for the others. The mark follows the sender's "[name @ 0x...] ", if any.
+std::string errorLine(const std::string& line) {
+    for (const std::string mark : {"[error] ", "[fatal] ", "[panic] "}) {
+        const size_t at = line.find(mark);
+        if (at != std::string::npos && (at == 0 || (at >= 2 && line.compare(at - 2, 2, "] ") == 0)))
+            return line.substr(0, at) + line.substr(at + mark.size());
+    }
+    return "";
+}
+
+// What FFmpeg said, from its messages.
+struct FfmpegLog {
+    std::string lastError;      // its last error message, the side file shown as the output
+    int caught = 0;             // the signal it caught and exited on (status 255), if any
+    bool outputFailed = false;  // an error naming the output: it may exit 0 after one (5.1, a full disk under .webm)
+};
+
+FfmpegLog readFfmpegLog(int log, const std::string& output, const std::string& shown) {
     std::string text;
     char buffer[4096];
     ssize_t n;
     lseek(log, 0, SEEK_SET);
     while ((n = read(log, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
-    replaceAll(text, "file:" + sidePath, shown);
-    replaceAll(text, sidePath, shown);
-    std::string last;
+    const std::string CAUGHT = "Exiting normally, received signal ";
+    FfmpegLog said;
     for (size_t begin = 0; begin < text.size();) {
         size_t end = text.find('\n', begin);
         if (end == std::string::npos) end = text.size();
-        const std::string line = text.substr(begin, end - begin);
-        if (!line.empty() && line != "Conversion failed!") last = line;
+        const std::string raw = text.substr(begin, end - begin);
         begin = end + 1;
+        const size_t caught = raw.find(CAUGHT);
+        if (caught != std::string::npos) said.caught = atoi(raw.c_str() + caught + CAUGHT.size());
+        std::string line = errorLine(raw);
+        if (line.empty() || line == "Conversion failed!") continue;
+        std::string named = line;
+        replaceAll(named, output, "");
+        said.outputFailed = said.outputFailed || named != line;
+        replaceAll(line, "file:" + output, shown);
+        replaceAll(line, output, shown);
+        said.lastError = line;
     }
-    if (!last.empty()) return last;
-    if (WIFSIGNALED(status)) return std::string("killed by ") + strsignal(WTERMSIG(status));
+    return said;
+}
+
+// Why FFmpeg failed, in one line: the signal that stopped it, else its last
+// error message, which names the cause (a full disk: "... No space left on
+// device").
+std::string ffmpegProblem(const FfmpegLog& said, int status) {
+    if (WIFSIGNALED(status)) return "killed by " + signalName(WTERMSIG(status));
+    if (said.caught) return "stopped by " + signalName(said.caught);
+    if (!said.lastError.empty()) return said.lastError;
     if (WEXITSTATUS(status) == EXIT_CANNOT_RUN) return "it could not be run";
     return "exit status " + std::to_string(WEXITSTATUS(status));
 }
 
-void captureVideo(const Options& o, const Folder& folder, const std::string& ffmpeg, const std::vector<uint8_t>& loop) {
-    SideFile file = createSideFile(folder, baseOf(o.out));
-    const std::string sidePath = pathIn(folder, file.side);
+// `file` is the video's side file, made with the folder.
+void captureVideo(const Options& o, Folder& folder, const std::string& ffmpeg, const std::vector<uint8_t>& loop,
+                  SideFile& file) {
+    const std::string output = "/proc/self/fd/" + std::to_string(file.fd);
     const int sound = soundLoop(loop);
     const int log = memfd_create("ffmpeg-messages", MFD_CLOEXEC);
     int feed[2];
     if (log < 0 || socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, feed) != 0)
         fail(1, "cannot set up ffmpeg: " + errorText());
-    const pid_t child = startFfmpeg(ffmpeg, ffmpegArguments(o, sidePath, sound), feed[1], log);
+    const pid_t child = startFfmpeg(ffmpeg, ffmpegArguments(o, output, sound), feed[1], log, file.fd);
     close(feed[1]);
     close(sound);
 
@@ -628,16 +738,18 @@ void captureVideo(const Options& o, const Folder& folder, const std::string& ffm
     }
     close(feed[0]);
     const int status = waitFfmpeg(child);
-    if (!fed || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        fail(1, "ffmpeg could not make '" + o.out + "': " + ffmpegProblem(log, status, sidePath, o.out));
+    const FfmpegLog said = readFfmpegLog(log, output, o.out);
+    if (!fed || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || said.outputFailed)
+        fail(1, "ffmpeg could not make '" + o.out + "': " + ffmpegProblem(said, status));
     closeSideFile(file);
     SDL_FreeSurface(picture);
 
-    char report[160];
-    snprintf(report, sizeof report, ": frames %d to %d at %g a second, %s long, made in %.1f s", o.first, o.last,
+    char details[160];
+    snprintf(details, sizeof details, ": frames %d to %d at %g a second, %s long, made in %.1f s", o.first, o.last,
              o.rate, lengthText(count / o.rate).c_str(), progress.seconds());
     std::vector<SideFile> files = {file};
-    commit(folder, files, "wrote " + o.out + report);
+    commit(folder, files);
+    report("wrote " + outputNow(o, folder) + details);
 }
 
 // Descriptors 0 to 2 open, so that nothing we open later takes their place.
@@ -652,25 +764,30 @@ int main(int argc, char** argv) {
     openStandardDescriptors();
     installSignalHandlers();
     const Options options = parseArguments(argc, argv);
-    // The output is checked (and the frames' folder made) before the second
-    // of loading, so that a mistake there shows at once.
-    const bool video = options.mode == Mode::video;
-    const Folder folder = options.mode == Mode::frames ? openFolder(options.out, true)
-                                                       : openFolder(folderOf(options.out), false);
+    // The output is checked (and the frames' folder made, with the first
+    // side file in it) before the second of loading, so that a mistake there
+    // shows at once.
+    const bool video = options.mode == Mode::video, frames = options.mode == Mode::frames;
+    SideFile first;
+    Folder folder = frames ? openFolder(options.out, true, first, frameName(options.frames[0]))
+                           : openFolder(folderOf(options.out), false, first, baseOf(options.out));
+    if (frames)
+        for (int32_t n : options.frames) checkTarget(folder, frameName(n));
     const std::string ffmpeg = video ? findOnPath("ffmpeg") : "";
     if (video && ffmpeg.empty()) fail(1, "ffmpeg not found; install it with: apt-get install ffmpeg");
+    if (video) checkSpace(options, folder);
 
     loadData(chooseDataFolder(options));
     switch (options.mode) {
-        case Mode::frames: captureFrames(options, folder); break;
+        case Mode::frames: captureFrames(options, folder, first); break;
         case Mode::video: {
             // The loop's draws follow the volume's, as in the demo.
             std::vector<uint8_t> sound(NOISE_BYTES);
             noiseBuild(sound.data(), 1);
-            captureVideo(options, folder, ffmpeg, sound);
+            captureVideo(options, folder, ffmpeg, sound, first);
             break;
         }
-        case Mode::effect: captureEffects(options, folder); break;
+        case Mode::effect: captureEffects(options, folder, first); break;
         case Mode::none: break;
     }
     return 0;

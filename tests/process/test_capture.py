@@ -1,6 +1,8 @@
 """velmorante-capture as a real process: its command line, data lookup, output
 names, signals, write errors, concurrent runs and progress."""
+import fcntl
 import os
+import pathlib
 import pty
 import re
 import resource
@@ -97,6 +99,7 @@ class Errors(demo.ProcessTest):
             (["--frames", "1:2", "--rate", "1001", "--out", "a.mkv"], "from 0.01 to 1000"),
             (["--frames", "1:2", "--rate", "nan", "--out", "a.mkv"], "bad rate 'nan'"),
             (["--frames", "1:1000000", "--rate", "1", "--out", "a.mkv"], "the longest video is 24 hours"),
+            (["--frames", "1:86400001", "--rate", "1000", "--out", "a.mkv"], "last 86400.001 s; the longest"),
             (["--frames", "-2147483648:2147483647", "--rate", "1000", "--out", "a.mkv"], "the longest video"),
             (["--frames", "1:2", "--rate", "1", "--rate", "2", "--out", "a.mkv"], "'--rate' is given twice"),
             (["--frames", "1:2", "--rate", "1", "--out", "a.avi"], "writes a .mp4, .webm or .mkv file"),
@@ -146,7 +149,7 @@ class Errors(demo.ProcessTest):
             # Root may write anywhere: ask as an ordinary user.
             user = 65534 if os.geteuid() == 0 else None
             self.assertFails(capture("--frame", "1", "--out", locked, user=user), 1,
-                             f"cannot write to output folder '{locked}'")
+                             f"cannot write to output folder '{locked}': Permission denied")
             self.assertFails(capture("--frame", "1", "--out", os.path.join(locked, "new"), user=user), 1,
                              "cannot make output folder")
             self.assertFails(capture("--effect", "plasma", "--out", os.path.join(locked, "p.png"), user=user), 1,
@@ -160,6 +163,37 @@ class Errors(demo.ProcessTest):
                              env={"PATH": bare})
             self.assertFails(result, 1, "ffmpeg not found; install it with: apt-get install ffmpeg")
             self.assertEqual(os.listdir(out), [])
+
+    def test_what_can_be_known_is_refused_before_rendering(self):
+        # Each asks for an hour of video: a check left until after the render
+        # would time the test out.
+        hour = ("--frames", "1:108000", "--rate", "30", "--out")
+        with tempfile.TemporaryDirectory() as out:
+            os.chmod(out, 0o1777)  # sticky, as /tmp
+            mine, shared = pathlib.Path(out, "mine.mp4"), pathlib.Path(out, "shared.mp4")
+            for path, mode in ((mine, 0o444), (shared, 0o666)):
+                path.write_text("kept")
+                path.chmod(mode)
+            name_max = os.pathconf(out, "PC_NAME_MAX")
+            cases = [(hour + (mine,), None, f"will not replace '{mine}': it is read-only"),
+                     (hour + (f"{out}/{'x' * (name_max - 3)}.mp4",), None, f"takes at most {name_max}"),
+                     (("--frames", "1:86400000", "--rate", "1000", "--out", f"{out}/v.mkv"), None, "would take at least")]
+            if os.geteuid() == 0:
+                cases += [(hour + (mine,), 65534, "it is read-only"),
+                          (hour + (shared,), 65534, "belongs to another user in a sticky folder")]
+            for args, user, message in cases:
+                with self.subTest(out=str(args[-1])[-30:], user=user):
+                    self.assertFails(capture(*args, user=user), 1, message)
+                    self.assertEqual(sorted(os.listdir(out)), ["mine.mp4", "shared.mp4"])
+            self.assertEqual([mine.read_text(), shared.read_text()], ["kept", "kept"])
+
+    def test_control_characters_in_names_are_escaped(self):
+        with tempfile.TemporaryDirectory() as out:
+            name = "a\nb\x1b[2J\x7f\u0085.png"
+            result = capture("--effect", "plasma", "--out", os.path.join(out, name))
+            self.assertEqual((result.returncode, text(result)), (0, f"wrote {out}/a\\nb\\x1b[2J\\x7f\\xc2\\x85.png\n"))
+            self.assertEqual(os.listdir(out), [name])
+            self.assertFails(capture("--frame", "1\t\x1b", "--out", out), 2, "bad frame number '1\\t\\x1b'")
 
     def test_a_failed_run_removes_the_folders_it_made(self):
         with tempfile.TemporaryDirectory() as out, tempfile.TemporaryDirectory() as empty:
@@ -250,6 +284,63 @@ class Output(demo.ProcessTest):
                     self.assertIn("File too large", text(result))
                     self.assertEqual(os.listdir(out), [])
 
+    def test_a_replaced_file_keeps_its_mode_and_owner(self):
+        root = os.geteuid() == 0
+        owner = (65534, 65534) if root else (os.geteuid(), os.getegid())
+        with tempfile.TemporaryDirectory() as out:
+            os.chmod(out, 0o777)
+            for user, mode in [(None, 0o600)] + ([(65534, 0o640)] if root else []):
+                path = pathlib.Path(out, f"{mode:o}.png")
+                path.touch(mode)
+                os.chown(path, *owner)
+                path.chmod(mode)
+                self.assertEqual(capture("--effect", "plasma", "--out", path, user=user).returncode, 0)
+                st = path.stat()
+                self.assertEqual((st.st_mode & 0o7777, st.st_uid, st.st_gid, st.st_size > 0), (mode, *owner, True))
+
+    def test_a_video_whose_side_name_is_past_PATH_MAX(self):
+        with tempfile.TemporaryDirectory() as out:
+            deep = out
+            while len(deep) < 4080:  # the side name, 18 bytes more, is past 4095; the video's name is not
+                deep = os.path.join(deep, "d" * min(200, 4080 - len(deep) - 1))
+            os.makedirs(deep)
+            self.assertEqual(capture("--frames", "1:2", "--rate", "30", "--out", f"{deep}/v.mkv").returncode, 0)
+            self.assertEqual(video_frames(f"{deep}/v.mkv"), 2)
+
+    def test_a_full_disk_under_webm_is_an_error(self):
+        # FFmpeg 5.1 exits 0 when a .webm's end does not fit. 64 kB of tmpfs in
+        # a mount namespace of the run's own: no root needed.
+        with tempfile.TemporaryDirectory() as out:
+            mount = ["unshare", "--user", "--map-root-user", "--mount", "sh", "-c",
+                     'mount -t tmpfs -o size=64k tmpfs "$1" && shift && exec "$@"', "sh", out]
+            if subprocess.run(mount + ["true"], capture_output=True, timeout=60).returncode != 0:
+                self.skipTest("no mount namespace here")
+            result = subprocess.run(mount + [CAPTURE, "--frames", "1:4", "--rate", "30", "--out", f"{out}/v.webm"],
+                                    cwd=DATA, capture_output=True, timeout=300, stdin=subprocess.DEVNULL)
+            self.assertEqual(result.returncode, 1, text(result))
+            self.assertIn("No space left on device", text(result))
+
+    def test_a_folder_another_run_uses_outlives_the_run_that_made_it(self):
+        with tempfile.TemporaryDirectory() as out:
+            made = os.path.join(out, "made")
+            maker = start("--frame", "1", "--out", made)
+            wait_until(lambda: os.path.isdir(made), "the folder")
+            user = start("--effect", "plasma", "--out", os.path.join(made, "p.png"))
+            fds = f"/proc/{user.pid}/fd"
+            wait_until(lambda: made in (os.path.realpath(f"{fds}/{fd}") for fd in os.listdir(fds)), "it in the folder")
+            # Held once its side file is there (a build that makes it later:
+            # while it loads, with the folder empty but for the maker's).
+            deadline = time.monotonic() + 0.05
+            while time.monotonic() < deadline and not any(n.startswith("p.png.") for n in os.listdir(made)):
+                time.sleep(0.001)
+            os.kill(user.pid, signal.SIGSTOP)
+            maker.send_signal(signal.SIGTERM)
+            maker.communicate(timeout=60)
+            os.kill(user.pid, signal.SIGCONT)
+            _, err = user.communicate(timeout=300)
+            self.assertEqual((maker.returncode, user.returncode), (128 + signal.SIGTERM, 0), err)
+            self.assertEqual(os.listdir(made), ["p.png"])
+
     def test_two_runs_to_one_output_each_report_a_whole_file_of_their_own(self):
         with tempfile.TemporaryDirectory() as out:
             video = os.path.join(out, "mix.mkv")
@@ -301,6 +392,27 @@ class Progress(demo.ProcessTest):
             self.assertEqual(proc.wait(timeout=300), 0)
             self.assertRegex(shown.decode(), r"\r\[#+\] 100%  frame 20 of 20  [\d.]+ fps  0:00 left")
             self.assertIn("\nwrote ", shown.decode())
+
+    def test_a_wait_for_the_folder_says_so_and_the_report_follows_a_rename(self):
+        with tempfile.TemporaryDirectory() as out:
+            before, after = os.path.join(out, "before"), os.path.join(out, "after")
+            os.mkdir(before)
+            lock = os.open(before, os.O_RDONLY)
+            fcntl.flock(lock, fcntl.LOCK_EX)  # as another run does while it puts its files in place
+            main, terminal = pty.openpty()
+            proc = subprocess.Popen([CAPTURE, "--effect", "plasma", "--out", f"{before}/p.png"], cwd=DATA,
+                                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=terminal)
+            os.close(terminal)
+            wait_until(lambda: os.listdir(before), "the side file")
+            os.rename(before, after)
+            wait_until(lambda: select.select([main], [], [], 0)[0], "a line on the terminal")
+            shown = os.read(main, 4096)
+            os.close(lock)
+            self.assertEqual(proc.wait(timeout=60), 0)
+            shown = (shown + os.read(main, 4096)).decode()
+            os.close(main)
+            self.assertIn(f"waiting for another run to finish writing into '{after}'", shown)
+            self.assertIn(f"\nwrote {after}/p.png", shown)
 
 
 class Signals(demo.ProcessTest):
@@ -365,6 +477,28 @@ class Signals(demo.ProcessTest):
                 time.sleep(1)  # the socket fills up; the capture waits in send()
             self.check_stopped(proc, signo, out, tmp, stop_ffmpeg)
         self.run_phases(blocked)
+
+    def test_every_other_signal_that_ends_a_process(self):
+        for signo in (signal.SIGUSR1, signal.SIGUSR2, signal.SIGALRM, signal.SIGVTALRM, signal.SIGPROF, signal.SIGXCPU,
+                      signal.SIGSEGV, signal.SIGRTMAX):
+            with self.subTest(signal=signo.name), tempfile.TemporaryDirectory() as out, \
+                    tempfile.TemporaryDirectory() as tmp:
+                proc = self.start_long_video(out, tmp)
+                wait_until(lambda: os.listdir(out), "the side file")
+                self.check_stopped(proc, signo, out, tmp)
+
+    def test_ffmpeg_stopped_by_a_signal_is_said_so(self):
+        for signo, said in ((signal.SIGTERM, "stopped by SIGTERM"), (signal.SIGKILL, "killed by SIGKILL")):
+            with self.subTest(signal=signo.name), tempfile.TemporaryDirectory() as out, \
+                    tempfile.TemporaryDirectory() as tmp:
+                proc = self.start_long_video(out, tmp)
+                # Past its start, where FFmpeg sets up its own handlers.
+                wait_until(lambda: running_ffmpeg(proc.pid) and os.path.getsize(os.path.join(out, os.listdir(out)[0])),
+                           "ffmpeg's output")
+                os.kill(running_ffmpeg(proc.pid), signo)
+                _, err = proc.communicate(timeout=60)
+                self.assertEqual((proc.returncode, os.listdir(out)), (1, []), err)
+                self.assertIn(f"ffmpeg could not make '{out}/v.mkv': {said}\n", err.decode())
 
     def test_while_writing_pictures(self):
         def pictures(signo, out, tmp):
