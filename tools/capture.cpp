@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "FLIplay.h"
+#include "Output.h"
 #include "Plasma.h"
 #include "capture_files.h"
 #include "png_out.h"
@@ -750,12 +751,6 @@ void captureVideo(const Options& o, Folder& folder, const std::string& ffmpeg, c
     std::vector<SideFile> files = {file};
     commit(folder, files);
     report("wrote " + outputNow(o, folder) + details);
-}
-
-// Descriptors 0 to 2 open, so that nothing we open later takes their place.
-void openStandardDescriptors() {
-    for (int fd = 0; fd <= STDERR_FILENO; fd++)
-        if (fcntl(fd, F_GETFD) < 0) open("/dev/null", O_RDWR);
 }
 
 }  // namespace
