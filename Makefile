@@ -1,9 +1,10 @@
 # make run    installs what the demo needs, builds the demo alone, starts it from data/
 # make test   installs the rest, then four timed steps: a short libFuzzer run of
-#             the frame walk; every test on a Release build; the unit tests and
-#             the tests that feed the programs hostile input again under
-#             AddressSanitizer + UndefinedBehaviorSanitizer; the WebAssembly
-#             build's unit tests under node and the page in headless Chromium.
+#             the frame walk (the fast target); every test on a Release build;
+#             the unit tests and the tests that feed the programs hostile input
+#             again under AddressSanitizer + UndefinedBehaviorSanitizer; the
+#             WebAssembly build's unit tests under node and the page in headless
+#             Chromium.
 #             One line at the end.
 # make bench  the benchmarks in about a minute, then a table of each figure
 #             beside a baseline of the same run; BENCH=full for the long run
@@ -14,9 +15,14 @@
 # make web    the WebAssembly page in build/web; make web-serve serves it on
 #             127.0.0.1:8000; make test-web runs its tests (a step of make test);
 #             make bench-web measures it in headless Chromium
+# make fuzz-walk  the frame walk's other fuzz target, the loader as the program
+#             builds it, for FUZZ_SECONDS (make fuzz-walk FUZZ_SECONDS=600);
+#             make fuzz-coverage the loader's lines and branches that the fast
+#             target's corpus reaches
 RELEASE := build/release
 SANITIZE := build/sanitize
 FUZZ := build/fuzz
+FUZZ_COVERAGE := build/fuzz-coverage
 ARM64 := build/arm64
 FUZZ_SECONDS ?= 25
 BENCH ?= quick
@@ -27,7 +33,7 @@ DEPS := sh tools/install-deps.sh
 CTEST := ctest --output-on-failure --timeout 900 -j $(JOBS)
 
 .PHONY: all build build-demo build-tools build-tests build-bench build-sanitize build-fuzz build-dist build-arm64 \
-	run test test-release test-sanitize test-fuzz test-arm64 bench package install clean
+	run test test-release test-sanitize test-fuzz fuzz-walk fuzz-coverage test-arm64 bench package install clean
 .PHONY: web build-wasm web-serve test-web bench-web
 
 all: build
@@ -99,18 +105,53 @@ test-release: build-tests
 test-sanitize: build-sanitize
 	cd $(SANITIZE) && $(SANITIZER_ENV) $(CTEST) -L 'unit|hostile' --output-log ctest.log
 
-# Seeds: the FLI test files and the head of robotrk.fli; stdout (the lines
-# for unhandled chunk types) is closed. Any crash, sanitizer report or input
-# slower than the timeout fails the run; then the fuzzer's whole output is
-# shown, and the input that failed is kept in $(FUZZ)/artifacts.
+# Two libFuzzer targets walk any bytes as an animation file: fuzz_fli_fast, the
+# loader built small (a 64 KiB store, hundreds of inputs a second), which
+# test-fuzz runs; and fuzz_fli_walk, the loader as the program builds it (a few
+# dozen a second), which fuzz-walk runs. Each for FUZZ_SECONDS, with a corpus
+# folder of its own; seeds: the FLI test files, the fuzzers' own
+# (tests/fuzz/seeds, made by tests/fuzz/make_seeds.py) and the head of
+# robotrk.fli; stdout (the lines for unhandled chunk types) is closed. Any
+# crash, sanitizer report or input slower than the timeout fails the run; then
+# the fuzzer's whole output is shown, and the input that failed is kept in
+# $(FUZZ)/artifacts. The fast target's inputs are up to the header and its store.
+FAST_MAX_LEN := 65664
+# $(call fuzz-run,TARGET,CORPUS,LOG,MAX_LEN)
+define fuzz-run
+	@mkdir -p $(2) $(FUZZ)/artifacts
+	@head -c 65536 data/robotrk.fli > $(2)/robotrk-head.fli
+	@echo "Fuzzing the frame walk ($(1)) for $(FUZZ_SECONDS) s"
+	@$(SANITIZER_ENV) $(FUZZ)/tests/fuzz/$(1) -max_total_time=$(FUZZ_SECONDS) -timeout=20 \
+		-max_len=$(4) -close_fd_mask=1 -print_final_stats=1 -artifact_prefix=$(FUZZ)/artifacts/ \
+		$(2) tests/fuzz/seeds tests/data/fli >$(3) 2>&1 \
+		|| { cat $(3); echo "The fuzzer found a failing input: see $(FUZZ)/artifacts/"; exit 1; }
+endef
+
 test-fuzz: build-fuzz
-	@mkdir -p $(FUZZ)/corpus $(FUZZ)/artifacts
-	@head -c 65536 data/robotrk.fli > $(FUZZ)/corpus/robotrk-head.fli
-	@echo "Fuzzing the frame walk for $(FUZZ_SECONDS) s"
-	@$(SANITIZER_ENV) $(FUZZ)/tests/fuzz/fuzz_fli_walk -max_total_time=$(FUZZ_SECONDS) -timeout=20 \
-		-max_len=65536 -close_fd_mask=1 -print_final_stats=1 -artifact_prefix=$(FUZZ)/artifacts/ \
-		$(FUZZ)/corpus tests/data/fli >$(FUZZ)/fuzz.log 2>&1 \
-		|| { cat $(FUZZ)/fuzz.log; echo "The fuzzer found a failing input: see $(FUZZ)/artifacts/"; exit 1; }
+	$(call fuzz-run,fuzz_fli_fast,$(FUZZ)/corpus,$(FUZZ)/fuzz.log,$(FAST_MAX_LEN))
+
+fuzz-walk: build-fuzz
+	$(call fuzz-run,fuzz_fli_walk,$(FUZZ)/corpus-walk,$(FUZZ)/fuzz-walk.log,65536)
+
+# The fast target again with clang's source-based coverage, in a tree of its
+# own; every input of FUZZ_CORPUS (test-fuzz's unless named) and of the seeds
+# run once, then a table of src/FLIplay.cpp function by function (the walk and
+# the decoders; loading from a file, the noise and FLImainLoad are not the
+# fuzzers' to reach).
+FUZZ_CORPUS ?= $(FUZZ)/corpus
+fuzz-coverage:
+	@$(DEPS) fuzz
+	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ_COVERAGE) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORANTE_FUZZ=ON \
+		-DCMAKE_CXX_FLAGS="-fprofile-instr-generate -fcoverage-mapping" \
+		-DCMAKE_EXE_LINKER_FLAGS=-fprofile-instr-generate >/dev/null
+	@cmake --build $(FUZZ_COVERAGE) -j $(JOBS) --target fuzz_fli_fast >/dev/null
+	@mkdir -p $(FUZZ_CORPUS) && rm -f $(FUZZ_COVERAGE)/fast.profraw
+	@LLVM_PROFILE_FILE=$(FUZZ_COVERAGE)/fast.profraw $(SANITIZER_ENV) $(FUZZ_COVERAGE)/tests/fuzz/fuzz_fli_fast \
+		-runs=0 -close_fd_mask=1 -max_len=$(FAST_MAX_LEN) $(FUZZ_CORPUS) tests/fuzz/seeds tests/data/fli \
+		>$(FUZZ_COVERAGE)/run.log 2>&1 || { cat $(FUZZ_COVERAGE)/run.log; exit 1; }
+	@llvm-profdata-14 merge -o $(FUZZ_COVERAGE)/fast.profdata $(FUZZ_COVERAGE)/fast.profraw
+	@llvm-cov-14 report -show-functions -Xdemangler c++filt $(FUZZ_COVERAGE)/tests/fuzz/fuzz_fli_fast \
+		-instr-profile=$(FUZZ_COVERAGE)/fast.profdata src/FLIplay.cpp
 
 # The tools and the benchmarks stay out: the unit tests are what show the
 # arm64 build computes what the native one does.

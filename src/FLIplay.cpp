@@ -3,7 +3,7 @@
 //
 // Trust model: the file is untrusted. Every read of the store goes through
 // fliByte and its kin, every picture or palette write through copyPixels,
-// fillPixels or setColour, and each walk call has a work allowance, so no
+// fillPixels or setColours, and each walk call has a work allowance, so no
 // file, however broken, reaches outside the stores or takes long to load.
 #include "FLIplay.h"
 
@@ -234,7 +234,7 @@ static void fliBytes(uint8_t* dst, uint32_t at, uint32_t n) {
 }
 
 // ---- Bounded picture and palette writes ----------------------------------------------
-// Runs are cut at the picture's last pixel; palette entries past 255 are dropped.
+// Runs are cut at the picture's last pixel and at the palette's last entry.
 static inline uint32_t roomFrom(uint64_t x, uint32_t n) {
     if (x >= SLOT_WORDS) return 0;
     return n < SLOT_WORDS - x ? n : static_cast<uint32_t>(SLOT_WORDS - x);
@@ -248,11 +248,6 @@ static inline void fillPixels(uint64_t x, uint8_t index, uint32_t n) {
     if (const uint32_t room = roomFrom(x, n)) memset(vga_screen + x, index, room);
 }
 
-static inline void setColour(uint64_t i, uint32_t word) {
-    if (i < PALETTE_SIZE) rgb[i] = word;
-}
-
-// ---- Chunk decoders --------------------------------------------------------------------
 // A palette word from the three components at `at`, each shifted but not masked,
 // so a COLOR_64 component above 63 spills into the next colour up.
 static inline uint32_t colourWord(uint32_t at, unsigned shift) {
@@ -260,6 +255,15 @@ static inline uint32_t colourWord(uint32_t at, unsigned shift) {
     return (r << 16 | g << 8 | b) & PIXEL_MASK;
 }
 
+// `count` colours from `at` on into entries i.., the ones past the last entry
+// dropped unread; returns how many were kept.
+static inline uint32_t setColours(uint64_t i, uint32_t at, uint32_t count, unsigned shift) {
+    const uint32_t kept = i < PALETTE_SIZE ? static_cast<uint32_t>(std::min<uint64_t>(count, PALETTE_SIZE - i)) : 0;
+    for (uint32_t c = 0; c < kept; c++) rgb[i + c] = colourWord(at + COLOR_ENTRY_BYTES * c, shift);
+    return kept;
+}
+
+// ---- Chunk decoders --------------------------------------------------------------------
 void FliColor(int shift_selector) {
     const unsigned shift = shift_selector ? COLOR_64_SHIFT : 0;
     uint32_t p = flii;
@@ -270,9 +274,7 @@ void FliColor(int shift_selector) {
         i += fliByte(p);
         const uint32_t count = fliByte(p + 1) ? fliByte(p + 1) : COLOR_FULL_COUNT;
         p += COLOR_PACKET_BYTES;
-        // Colours past the last entry are dropped unread; the cursor moves over them.
-        const uint32_t kept = i < PALETTE_SIZE ? static_cast<uint32_t>(std::min<uint64_t>(count, PALETTE_SIZE - i)) : 0;
-        for (uint32_t c = 0; c < kept; c++) setColour(i + c, colourWord(p + COLOR_ENTRY_BYTES * c, shift));
+        const uint32_t kept = setColours(i, p, count, shift);  // the cursor moves over the dropped ones too
         i += count;
         p += COLOR_ENTRY_BYTES * count;
         read += COLOR_PACKET_BYTES + COLOR_ENTRY_BYTES * kept;

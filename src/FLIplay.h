@@ -31,7 +31,12 @@ extern uint32_t frames[VOLUME_WORDS];  // slot s, row y, column x at s*64000 + y
 void FLImainLoad();
 
 // ---- Animation file ---------------------------------------------------------
-constexpr uint32_t FLI_STORE = 33554432;  // bytes of file data kept after the header (32 MiB)
+// Bytes of file data kept after the header (32 MiB). The fast fuzzer's build
+// sets a smaller store, which its inputs can fill to the end.
+#ifndef VELMORANTE_FLI_STORE
+#define VELMORANTE_FLI_STORE 33554432u
+#endif
+constexpr uint32_t FLI_STORE = VELMORANTE_FLI_STORE;
 constexpr char FLI_FILE[] = "robotrk.fli";
 
 struct FliHeader {
@@ -201,13 +206,17 @@ void FLIwalkReset();
 // What one walk call (FLImainLoad, MainFLI, FLIplay) may spend, in units of
 // one header or data byte read. No well-formed file comes near it (a file
 // holds at most 32 MiB, each byte read once); it bounds what a hostile one
-// costs. The fuzzer's build sets a smaller one so that each run stays short.
+// costs. The fuzzers' builds set a smaller one so that each run stays short,
+// and the fast one fewer lines, which nobody reads there.
 #ifndef VELMORANTE_WALK_WORK
 #define VELMORANTE_WALK_WORK (2ull * FLI_STORE)
 #endif
+#ifndef VELMORANTE_UNHANDLED_LINES
+#define VELMORANTE_UNHANDLED_LINES 65535u
+#endif
 constexpr uint64_t WALK_WORK = VELMORANTE_WALK_WORK;
-constexpr uint64_t BLACK_WORK = SLOT_WORDS / 64;  // units for clearing the picture
-constexpr uint32_t UNHANDLED_LINES = 65535;       // lines a walk call prints for unhandled chunk types
+constexpr uint64_t BLACK_WORK = SLOT_WORDS / 64;                  // units for clearing the picture
+constexpr uint32_t UNHANDLED_LINES = VELMORANTE_UNHANDLED_LINES;  // lines a walk call prints for unhandled chunk types
 
 // The one pair of little-endian writers of the FLI encoder, the tests' file
 // builder and the benchmarks: v at `at` and the next one or three bytes.
