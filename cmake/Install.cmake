@@ -22,7 +22,7 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 
 set(VELMORANTE_MAINTAINER "Velmorante maintainers <velmorante@example.org>"
     CACHE STRING "The maintainer named in the Debian package and its changelog")
-set(VELMORANTE_RELEASE_DATE "Mon, 07 Dec 2026 12:00:00 +0000"
+set(VELMORANTE_RELEASE_DATE "Tue, 08 Dec 2026 12:00:00 +0000"
     CACHE STRING "The date of the release, RFC 5322, for the Debian changelog")
 set(VELMORANTE_DEBIAN_REVISION 1)  # the Debian package is version ${PROJECT_VERSION}-${VELMORANTE_DEBIAN_REVISION}
 set(install_dir ${PROJECT_SOURCE_DIR}/tools/install)
