@@ -66,23 +66,29 @@ class ProcessTest(unittest.TestCase):
         self.addCleanup(end_all)  # the last clean-up: after each test's own
 
 
-def start(binary, cwd, args=(), env_extra=None, display=None):
+def start(binary, cwd, args=(), env_extra=None, display=None, closed=(), stdout=subprocess.PIPE):
+    """The program with SIGINT at its default, its output in pipes (or stdout
+    where given) and the descriptors in `closed` closed before it runs."""
     env = dict(os.environ)
     env.pop("DISPLAY", None)
     if display is not None:
         env["DISPLAY"] = display
     env.setdefault("SDL_AUDIODRIVER", "dummy")
     env.update(env_extra or {})
-    return subprocess.Popen([binary, *args], cwd=cwd, env=env, stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE, stdin=subprocess.DEVNULL,
-                            preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
+
+    def child():
+        signal.signal(signal.SIGINT, signal.SIG_DFL)
+        for fd in closed:
+            os.close(fd)
+    return subprocess.Popen([binary, *args], cwd=cwd, env=env, stdout=stdout, stderr=subprocess.PIPE,
+                            stdin=subprocess.DEVNULL, preexec_fn=child)
 
 
 def finish(proc, timeout):
     """Waits for the process; returns (status, stdout, stderr, seconds waited)."""
     began = time.monotonic()
     out, err = proc.communicate(timeout=timeout)
-    return proc.returncode, out.decode(), err.decode(), time.monotonic() - began
+    return proc.returncode, (out or b"").decode(), err.decode(), time.monotonic() - began
 
 
 class Xvfb:

@@ -30,10 +30,10 @@ def first_nonzero(data):
     return len(data) - len(stripped) if stripped else None
 
 
-def capture(path, lead, seconds):
+def capture(path, lead, seconds, closed=()):
     """Runs the demo until the capture holds LOOPS loops after its silence.
     `lead` is the number of zero bytes the loop itself begins with."""
-    proc = demo.start(BINARY, DATA, env_extra={
+    proc = demo.start(BINARY, DATA, closed=closed, stdout=subprocess.DEVNULL if closed else subprocess.PIPE, env_extra={
         "SDL_VIDEODRIVER": "dummy", "SDL_AUDIODRIVER": "disk",
         "SDL_DISKAUDIOFILE": path, "SDL_DISKAUDIODELAY": DISK_DELAY_MS})
     start, deadline = None, time.monotonic() + seconds
@@ -61,10 +61,15 @@ def capture(path, lead, seconds):
 
 class Sound(demo.ProcessTest):
     def test_the_mixer_plays_the_loop_byte_for_byte_over_and_over(self):
-        with tempfile.TemporaryDirectory() as tmp:
-            loop = expected_loop()
-            lead = first_nonzero(loop)
-            status, out, err, data = capture(os.path.join(tmp, "cap.raw"), lead, 180)
+        # Also with standard output closed: the frame-rate lines must not land
+        # in the next file the demo opens, the recording.
+        loop = expected_loop()
+        for closed in ((), (1,)):
+            with self.subTest(closed=closed), tempfile.TemporaryDirectory() as tmp:
+                self.check_plays(loop, *capture(os.path.join(tmp, "cap.raw"), first_nonzero(loop), 180, closed))
+
+    def check_plays(self, loop, status, out, err, data):
+        lead = first_nonzero(loop)
         self.assertEqual(status, 0, err)
         for line in out.splitlines():
             self.assertRegex(line, r"^\d+$")
