@@ -151,7 +151,7 @@ fuzz-walk: build-fuzz
 # fuzzers' to reach).
 FUZZ_CORPUS ?= $(FUZZ)/corpus
 fuzz-coverage:
-	@$(DEPS) fuzz
+	@$(DEPS) coverage
 	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ_COVERAGE) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORANTE_FUZZ=ON \
 		-DCMAKE_CXX_FLAGS="-fprofile-instr-generate -fcoverage-mapping" \
 		-DCMAKE_EXE_LINKER_FLAGS=-fprofile-instr-generate >/dev/null

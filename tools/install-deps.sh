@@ -8,7 +8,8 @@
 #            also takes fuzz and web
 #   bench    the benchmarks (includes demo)
 #   package  the Debian package and the tarball (includes demo)
-#   fuzz     the libFuzzer runs and their coverage (clang, LLVM 14)
+#   fuzz     the libFuzzer runs (clang)
+#   coverage what the fuzzers reach (`make fuzz-coverage`: LLVM 14's tools)
 #   arm64    the arm64 cross build and its tests under qemu (`make test-arm64`);
 #            adds the arm64 architecture to dpkg first. It takes SDL's arm64
 #            run-time packages only: their -dev packages would replace the
@@ -23,7 +24,8 @@ packages() {
     case "$1" in
     demo) echo "build-essential cmake pkg-config libsdl1.2-dev libsdl-mixer1.2-dev" ;;
     tools) echo "libpng-dev libfreetype-dev fonts-dejavu-core" ;;
-    fuzz) echo "clang libclang-rt-14-dev llvm-14" ;;
+    fuzz) echo "clang libclang-rt-14-dev" ;;
+    coverage) echo "$(packages fuzz) llvm-14" ;;
     test) echo "$(packages demo) $(packages tools)
                 libgtest-dev xvfb xdotool x11-utils libx11-dev imagemagick ffmpeg desktop-file-utils
                 python3 python3-pil python3-numpy libsdl1.2-compat" ;;
