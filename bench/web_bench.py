@@ -31,7 +31,7 @@ from selenium.webdriver.common.keys import Keys  # noqa: E402
 WEB, DESKTOP = (os.path.abspath(a) for a in sys.argv[1:3])
 SECONDS = float(sys.argv[3]) if len(sys.argv) > 3 else 5.0
 PAGE_LOADS = 3       # start-ups measured
-STOP_FRAME = 100164  # a frame the browser tests compare too
+STOP_FRAME = 100164  # far on: 100,164 Script calls measure the page's drawing, not its start
 
 # Frames begun by the demo over `ms`, read from the page's counter.
 DEMO_RATE = """
