@@ -320,12 +320,6 @@ void loadData(const std::string& dir) {
 }
 
 // ---- Progress -----------------------------------------------------------------------
-double now() {
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return static_cast<double>(t.tv_sec) + t.tv_nsec / 1e9;
-}
-
 std::string clockText(double seconds) {
     const long s = std::lround(seconds);
     char text[32];
@@ -346,10 +340,10 @@ std::string lengthText(double seconds) {
 // second. Elsewhere nothing: the report at the end is the one line.
 class Progress {
 public:
-    explicit Progress(int64_t total) : total_(total), tty_(isatty(STDERR_FILENO)), start_(now()) {}
+    explicit Progress(int64_t total) : total_(total), tty_(isatty(STDERR_FILENO)), start_(monotonicSeconds()) {}
 
     void update(int64_t done) {
-        const double t = now();
+        const double t = monotonicSeconds();
         if (!tty_ || (t - shown_ < SHOW_EVERY && done < total_)) return;
         shown_ = t;
         const double rate = done / std::max(t - start_, 1e-3);
@@ -359,7 +353,7 @@ public:
                 clockText((total_ - done) / rate).c_str());
         setProgressLineOpen(true);
     }
-    double seconds() const { return now() - start_; }
+    double seconds() const { return monotonicSeconds() - start_; }
 
 private:
     static constexpr int WIDTH = 30;

@@ -287,12 +287,6 @@ void noteMove(Folder& folder) {
     folder.moved = true;
 }
 
-double monotonicSeconds() {
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return static_cast<double>(t.tv_sec) + t.tv_nsec / 1e9;
-}
-
 // The folder's lock, held until the process ends. Waiting can be
 // interrupted; on a terminal it says so once a second.
 void waitTurn(const Folder& folder) {
@@ -402,6 +396,12 @@ SideFile createSideFile(const Folder& folder, const std::string& name) {
 }
 
 std::string errorText() { return strerror(errno); }
+
+double monotonicSeconds() {
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<double>(t.tv_sec) + t.tv_nsec / 1e9;
+}
 
 std::string escaped(const std::string& text) {
     std::string out;

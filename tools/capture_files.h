@@ -53,6 +53,9 @@ void setProgressLineOpen(bool open);
 // strerror(errno), as a message's end.
 std::string errorText();
 
+// Seconds on the monotonic clock: for progress and waits, never the date.
+double monotonicSeconds();
+
 // `text` with its control characters shown as \n, \t, \r or \xHH, so that a
 // name cannot break a message's line or speak to the terminal.
 std::string escaped(const std::string& text);

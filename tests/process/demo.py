@@ -91,6 +91,20 @@ def finish(proc, timeout):
     return proc.returncode, (out or b"").decode(), err.decode(), time.monotonic() - began
 
 
+def on(display, *command):
+    """A command run on the X display, e.g. xdotool or ImageMagick's import."""
+    return subprocess.run(list(command), env={**os.environ, "DISPLAY": display}, capture_output=True, timeout=30)
+
+
+def find_window(display):
+    """The demo's window (titled Velmorante) on the display, waiting for it."""
+    out = on(display, "xdotool", "search", "--sync", "--name", "^Velmorante$")
+    ids = out.stdout.split()
+    if not ids:
+        raise AssertionError("no window titled Velmorante: " + out.stderr.decode(errors="replace"))
+    return ids[0].decode()
+
+
 class Xvfb:
     """A private X server on a display number of its own choosing."""
 

@@ -33,11 +33,8 @@ class UnderX11(demo.ProcessTest):
         self.addCleanup(self.x.close)
         self.env = {"DISPLAY": self.x.display, "SDL_AUDIODRIVER": "dummy"}
 
-    def on(self, *command):
-        return subprocess.run(command, env={**os.environ, **self.env}, capture_output=True, timeout=30).stdout
-
     def shot(self):
-        return self.on("import", "-window", "root", "rgb:-")
+        return demo.on(self.x.display, "import", "-window", "root", "rgb:-").stdout
 
     def frames_go_on(self):
         deadline = time.monotonic() + 60
@@ -49,8 +46,7 @@ class UnderX11(demo.ProcessTest):
         self.assertTrue(first != self.shot(), "the picture stopped")
 
     def escape_ends(self, proc):
-        window = self.on("xdotool", "search", "--sync", "--name", "^Velmorante$").split()[0]
-        self.on("xdotool", "key", "--window", window, "Escape")
+        demo.on(self.x.display, "xdotool", "key", "--window", demo.find_window(self.x.display), "Escape")
         self.assertEqual(proc.wait(timeout=10), 0)
 
     def test_closed_stdout_or_stderr_keep_out_of_the_x_connection(self):

@@ -25,7 +25,7 @@ def start(display, args=()):
     """The demo on the library under test; fails unless it loaded that one."""
     proc = demo.start(BINARY, DATA, args=args, display=display,
                       env_extra={"LD_LIBRARY_PATH": COMPAT_DIR if COMPAT else ""})
-    find_window(display)
+    demo.find_window(display)
     with open(f"/proc/{proc.pid}/maps") as f:
         loaded = {line.split()[5] for line in f if "/libSDL-1.2.so" in line}
     assert len(loaded) == 1, loaded
@@ -74,19 +74,6 @@ def stop(proc):
     raise AssertionError("the demo did not stop")
 
 
-def find_window(display):
-    out = subprocess.run(["xdotool", "search", "--sync", "--name", "^Velmorante$"], env={**os.environ, "DISPLAY": display},
-                         capture_output=True, text=True, timeout=30)
-    ids = out.stdout.split()
-    if not ids:
-        raise AssertionError("no window titled Velmorante: " + out.stderr)
-    return ids[0]
-
-
-def on(display, *cmd):
-    return subprocess.run(list(cmd), env={**os.environ, "DISPLAY": display}, capture_output=True, timeout=30)
-
-
 class RealWindow(demo.ProcessTest):
     def setUp(self):
         super().setUp()
@@ -100,7 +87,7 @@ class RealWindow(demo.ProcessTest):
 
     def test_window_shows_the_captured_frame_and_escape_quits(self):
         proc = self.start()
-        window = find_window(self.x.display)
+        window = demo.find_window(self.x.display)
         # Unpaced, the demo is stopped to learn which frame it is at; the window
         # then shows that frame, or the one before while this one is drawn.
         # After the first frame-rate report loading is long over.
@@ -113,9 +100,9 @@ class RealWindow(demo.ProcessTest):
                 frame, reported = read_globals(proc, ["kk", "fps"])
                 if reported:
                     shots.append((frame, os.path.join(tmp, f"shot-{frame}.png")))
-                    self.assertEqual(on(self.x.display, "import", "-window", "root", shots[-1][1]).returncode, 0)
+                    self.assertEqual(demo.on(self.x.display, "import", "-window", "root", shots[-1][1]).returncode, 0)
                 os.kill(proc.pid, signal.SIGCONT)
-            on(self.x.display, "xdotool", "key", "--window", window, "Escape")
+            demo.on(self.x.display, "xdotool", "key", "--window", window, "Escape")
             status, out, err, _ = demo.finish(proc, 10)
             frames = [str(n) for frame, _ in shots for n in (frame, frame - 1)]
             made = subprocess.run([CAPTURE, "--data", DATA, "-o", tmp, *(a for n in frames for a in ("--frame", n))],
@@ -131,7 +118,7 @@ class RealWindow(demo.ProcessTest):
 
     def test_closing_the_window_quits(self):
         proc = self.start()
-        window = find_window(self.x.display)
+        window = demo.find_window(self.x.display)
         time.sleep(0.5)
         self.assertEqual(subprocess.run([WM_CLOSE, window], env={**os.environ, "DISPLAY": self.x.display},
                                         timeout=30).returncode, 0)
@@ -140,11 +127,11 @@ class RealWindow(demo.ProcessTest):
 
     def test_other_keys_do_not_quit(self):
         proc = self.start()
-        window = find_window(self.x.display)
-        on(self.x.display, "xdotool", "key", "--window", window, "a", "space", "Return")
+        window = demo.find_window(self.x.display)
+        demo.on(self.x.display, "xdotool", "key", "--window", window, "a", "space", "Return")
         time.sleep(1.0)
         self.assertIsNone(proc.poll())
-        on(self.x.display, "xdotool", "key", "--window", window, "Escape")
+        demo.on(self.x.display, "xdotool", "key", "--window", window, "Escape")
         self.assertEqual(demo.finish(proc, 10)[0], 0)
 
 
@@ -160,7 +147,7 @@ class FullScreen(demo.ProcessTest):
                 self.assertEqual(status, 1, err)
                 self.assertIn("Unable to set video mode: No video mode large enough for 1280x720", err)
             proc = start(x.display)
-            on(x.display, "xdotool", "key", "Escape")
+            demo.on(x.display, "xdotool", "key", "Escape")
             self.assertEqual(demo.finish(proc, 10)[0], 0)
 
     @unittest.skipUnless(COMPAT, "SDL 1.2 refuses full screen on a screen smaller than the picture")
@@ -169,7 +156,7 @@ class FullScreen(demo.ProcessTest):
             proc = start(x.display, ["--full"])
             time.sleep(1.5)
             self.assertIsNone(proc.poll())
-            on(x.display, "xdotool", "key", "Escape")
+            demo.on(x.display, "xdotool", "key", "Escape")
             self.assertEqual(demo.finish(proc, 10)[0], 0)
 
     def test_full_screen_on_a_matching_screen_runs(self):
@@ -177,7 +164,7 @@ class FullScreen(demo.ProcessTest):
             proc = start(x.display, ["1"])
             time.sleep(1.5)
             self.assertIsNone(proc.poll())
-            on(x.display, "xdotool", "key", "Escape")
+            demo.on(x.display, "xdotool", "key", "Escape")
             self.assertEqual(demo.finish(proc, 10)[0], 0)
 
 
